@@ -13,9 +13,9 @@
 namespace {
 
 constexpr std::u16string_view kKeys[][2] = {
-    {u"Setting", u"GatewayHost"}, {u"Setting", u"DatMode"},  {u"Window", u"ColumnWidth"},
-    {u"2chAPI", u"Name00"},       {u"2chAPI", u"Count"},     {u"FTPBug", u"Res00"},
-    {u"AutoRule", u"Rule00"},     {u"Ronin", u"Pass"},       {u"", u""},
+    {u"Setting", u"GatewayHost"}, {u"Setting", u"DatMode"}, {u"Window", u"ColumnWidth"},
+    {u"2chAPI", u"Name00"},       {u"2chAPI", u"Count"},    {u"FTPBug", u"Res00"},
+    {u"AutoRule", u"Rule00"},     {u"Ronin", u"Pass"},      {u"", u""},
 };
 
 }  // namespace

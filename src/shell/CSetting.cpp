@@ -149,7 +149,9 @@ class SettingsWriter {
   void Text(std::u16string_view section, std::u16string_view key, const CDoubleString& value) {
     ini_.SetString(section, key, value.Wide());
   }
-  void Int(std::u16string_view section, std::u16string_view key, int value) { ini_.SetInt(section, key, value); }
+  void Int(std::u16string_view section, std::u16string_view key, int value) {
+    ini_.SetInt(section, key, value);
+  }
   void Flag(std::u16string_view section, std::u16string_view key, int value) {
     ini_.SetInt(section, key, value != 0 ? 1 : 0);
   }
@@ -301,7 +303,8 @@ void LoadAutoRules(const SettingsReader& in, SettingValues& v) {
   if (count <= 0) return;
   v.AutoRules.clear();
   for (int i = 0; i < count; ++i) {
-    v.AutoRules.push_back(CAutoRule{in.Text(s, Indexed(u"Rule", i), kAutoRuleMax), in.Int(s, Indexed(u"Mode", i), 2)});
+    v.AutoRules.push_back(
+        CAutoRule{in.Text(s, Indexed(u"Rule", i), kAutoRuleMax), in.Int(s, Indexed(u"Mode", i), 2)});
   }
 }
 

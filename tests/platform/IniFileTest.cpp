@@ -1,5 +1,3 @@
-#include "platform/IniFile.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/IniFile.h"
 #include "platform/TextCodec.h"
 
 namespace tav {
@@ -204,7 +203,10 @@ TEST(IniFileBadInput, OddByteCountAndLoneSurrogates) {
 }
 
 TEST(IniFileBadInput, InvalidBytesAfterUtf8MarkBecomeReplacementCharacters) {
-  IniFile ini = IniFile::Parse("\xEF\xBB\xBF[S]\nk=a\xC0\xAF" "b\xED\xA0\x80" "c\n");
+  IniFile ini = IniFile::Parse(
+      "\xEF\xBB\xBF[S]\nk=a\xC0\xAF"
+      "b\xED\xA0\x80"
+      "c\n");
   std::optional<std::u16string> value = ini.GetString(u"S", u"k");
   ASSERT_TRUE(value.has_value());
   EXPECT_EQ(value->front(), u'a');

@@ -1,5 +1,3 @@
-#include "shell/CSetting.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,6 +10,7 @@
 
 #include "platform/IniFile.h"
 #include "platform/TextCodec.h"
+#include "shell/CSetting.h"
 
 namespace tav {
 namespace {
@@ -109,16 +108,17 @@ TEST_F(CSettingFile, FirstSaveWritesEveryDefault) {
   ASSERT_EQ(setting_.Load(Path()), -1);
   IniFile ini = SaveAndParse();
 
-  EXPECT_EQ(ini.SectionNames(), (std::vector<std::u16string>{u"Setting", u"Window", u"Network", u"5ch", u"2chAPI",
-                                                             u"HTML", u"Bregexp", u"FTPBug", u"JaneStyle", u"JSON",
-                                                             u"AutoRule", u"Ronin"}));
+  EXPECT_EQ(ini.SectionNames(), (std::vector<std::u16string>{u"Setting", u"Window", u"Network", u"5ch",
+                                                             u"2chAPI", u"HTML", u"Bregexp", u"FTPBug",
+                                                             u"JaneStyle", u"JSON", u"AutoRule", u"Ronin"}));
   EXPECT_EQ(ini.KeyNames(u"Setting"),
-            (std::vector<std::u16string>{u"GatewayHost", u"GatewayPort", u"DatMode", u"HtmlSSL", u"SubjectSubback",
-                                         u"KakoLogHtml", u"WriteUrlencoded", u"WriteAcceptHeader", u"AcceptHeader",
-                                         u"EnableFakeUA", u"FakeUA"}));
-  EXPECT_EQ(ini.KeyNames(u"Window"),
-            (std::vector<std::u16string>{u"Position", u"ColumnOrder", u"ColumnWidth", u"AlwaysOnTop",
-                                         u"WindowMinimize", u"ExitDialog", u"GridLine", u"LogSort", u"LogMax"}));
+            (std::vector<std::u16string>{u"GatewayHost", u"GatewayPort", u"DatMode", u"HtmlSSL",
+                                         u"SubjectSubback", u"KakoLogHtml", u"WriteUrlencoded",
+                                         u"WriteAcceptHeader", u"AcceptHeader", u"EnableFakeUA", u"FakeUA"}));
+  EXPECT_EQ(
+      ini.KeyNames(u"Window"),
+      (std::vector<std::u16string>{u"Position", u"ColumnOrder", u"ColumnWidth", u"AlwaysOnTop",
+                                   u"WindowMinimize", u"ExitDialog", u"GridLine", u"LogSort", u"LogMax"}));
   EXPECT_EQ(ini.KeyNames(u"Network"),
             (std::vector<std::u16string>{u"ConnectTimeOut", u"ReceiveTimeOut", u"ProxyMode", u"Proxy",
                                          u"RecvBufferSize", u"MultiReadThread", u"CloseConnection"}));
@@ -126,9 +126,9 @@ TEST_F(CSettingFile, FirstSaveWritesEveryDefault) {
             (std::vector<std::u16string>{u"SIDTime", u"Current", u"Count", u"Name00", u"Enable00", u"HMKey00",
                                          u"AppKey00", u"CT00", u"CTMode00", u"UserAgent00", u"XUserAgent00",
                                          u"UserAgentAuth00"}));
-  EXPECT_EQ(ini.KeyNames(u"HTML"), (std::vector<std::u16string>{u"UserAgent", u"ApplyAllUA", u"DiffMode",
-                                                                u"DatCacheCount", u"RemoveHalfSpace", u"FixBRBR",
-                                                                u"FixFTPBug"}));
+  EXPECT_EQ(ini.KeyNames(u"HTML"),
+            (std::vector<std::u16string>{u"UserAgent", u"ApplyAllUA", u"DiffMode", u"DatCacheCount",
+                                         u"RemoveHalfSpace", u"FixBRBR", u"FixFTPBug"}));
   EXPECT_EQ(ini.KeyNames(u"Ronin"), (std::vector<std::u16string>{u"LoginAPI", u"ID", u"Pass"}));
 
   EXPECT_EQ(ini.GetString(u"Setting", u"GatewayHost"), u"127.0.0.1");
@@ -353,7 +353,8 @@ TEST_F(CSettingFile, OutOfRangeNumbersAreClamped) {
   EXPECT_EQ(Values().ReceiveTimeOut, 1000);
   EXPECT_EQ(Values().RecvBufferSize, 256);
 
-  ASSERT_EQ(LoadText("[Window]\r\nLogMax=99\r\n[Network]\r\nConnectTimeOut=1000\r\nRecvBufferSize=256\r\n"), 0);
+  ASSERT_EQ(LoadText("[Window]\r\nLogMax=99\r\n[Network]\r\nConnectTimeOut=1000\r\nRecvBufferSize=256\r\n"),
+            0);
   EXPECT_EQ(Values().LogMax, 50);
   EXPECT_EQ(Values().ConnectTimeOut, 1000);
   EXPECT_EQ(Values().RecvBufferSize, 256);
@@ -498,7 +499,8 @@ TEST_F(CSettingFile, AutoRulesReplaceTheDefaultsOnlyWithAPositiveCount) {
 // --- encodings of the file ---
 
 TEST_F(CSettingFile, ReadsUtf16Utf8AndCp932Files) {
-  const std::string text = "[Setting]\r\nFakeUA=Monazilla/1.00 (ジェーン)\r\n[AutoRule]\r\nCount=1\r\nRule00=ニュース速報\r\n";
+  const std::string text =
+      "[Setting]\r\nFakeUA=Monazilla/1.00 (ジェーン)\r\n[AutoRule]\r\nCount=1\r\nRule00=ニュース速報\r\n";
 
   ASSERT_EQ(LoadBytes(Utf16LeWithMark(text)), 0);
   EXPECT_EQ(Values().FakeUA.Wide(), u"Monazilla/1.00 (ジェーン)");
@@ -528,7 +530,8 @@ TEST_F(CSettingFile, AFailedSaveKeepsTheOldFile) {
   ASSERT_EQ(LoadText("[Setting]\r\nDatMode=4\r\n"), 0);
   const std::string old = ReadBytes(Path());
   setting_.Update([](SettingValues& v) { v.DatMode = 1; });
-  IniFile::SetSaveFaultHookForTesting([](IniFile::SaveStep step) { return step == IniFile::SaveStep::Write; });
+  IniFile::SetSaveFaultHookForTesting(
+      [](IniFile::SaveStep step) { return step == IniFile::SaveStep::Write; });
   EXPECT_EQ(setting_.Save(), -1);
   IniFile::SetSaveFaultHookForTesting(nullptr);
   EXPECT_EQ(ReadBytes(Path()), old);
