@@ -349,7 +349,7 @@ TEST(IniFileSave, FailsWithoutAFolderOrOverADirectory) {
   EXPECT_EQ(dir.EntryCount(), 1u);
 }
 
-TEST(IniFileLoad, MissingUnreadableAndSpecialFiles) {
+TEST(IniFileLoad, MissingUnreadableAndNonRegularFiles) {
   TempDir dir;
   IniFile ini;
   EXPECT_EQ(IniFile::LoadFile(dir.File("none.ini"), ini), IniFile::kMissing);
