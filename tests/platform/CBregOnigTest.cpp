@@ -17,7 +17,8 @@ namespace {
 
 class BregOnigTest : public ::testing::Test {
  protected:
-  // Matches `pattern` on the whole `text`; the handle is kept in holder_.
+  // Matches `pattern` on the whole `text`; the handle is kept in holder_
+  // and points into `text`, which must outlive the group reads.
   int Match(std::string_view pattern, std::string_view text) {
     return engine_.BMatch(pattern, text.data(), text.data() + text.size(), holder_.Out(), message_);
   }
@@ -90,10 +91,12 @@ TEST_F(BregOnigTest, MatchesOnShiftJisCharactersNotBytes) {
   EXPECT_EQ(Match("/\\\\x/", "\\x"), 1);
   // A pattern holding the character itself: its trail byte neither escapes
   // nor ends the expression.
-  ASSERT_EQ(Match("/(" + hyou + ")\\//", "a" + hyou + "/"), 1);
+  const std::string withSlash = "a" + hyou + "/";
+  ASSERT_EQ(Match("/(" + hyou + ")\\//", withSlash), 1);
   EXPECT_EQ(GroupText(1), hyou);
   // The full-width colon of the oldest layout.
-  ASSERT_EQ(Match(Sjis("/<dt>(\\d+) ：/"), Sjis("<dt>5 ：")), 1);
+  const std::string dt = Sjis("<dt>5 ：");
+  ASSERT_EQ(Match(Sjis("/<dt>(\\d+) ：/"), dt), 1);
   EXPECT_EQ(GroupText(1), "5");
   // "." takes a whole double-byte character.
   ASSERT_EQ(Match("/^(.)/", hyou), 1);
