@@ -148,6 +148,53 @@ TEST_F(BregOnigTest, SplitsAtEveryMatch) {
   EXPECT_EQ(holder_.Get()->splitp, (std::vector<std::string>{"a", ",", "b"}));
 }
 
+using Texts = std::vector<std::string>;
+
+TEST(RequiredTexts, LiteralRunsOutsideGroupsAndQuantifiers) {
+  EXPECT_EQ(RequiredTexts("/<dt>(\\d+) : (.+?)<\\/dt>x?/"), (Texts{"<dt>", " : ", "</dt>"}));
+  EXPECT_EQ(RequiredTexts("/ab+c*d/"), (Texts{"a", "d"}));
+  EXPECT_EQ(RequiredTexts("/\\?x\\d[a-z]y.z$/"), (Texts{"?x", "y", "z"}));
+  EXPECT_EQ(RequiredTexts(Sjis("/表ソ?<\\/a>/")), (Texts{Sjis("表"), "</a>"}));
+  EXPECT_EQ(RequiredTexts("/a[]|(]b/"), (Texts{"a", "b"}));
+  // Beyond the simple reading: nothing is claimed.
+  EXPECT_TRUE(RequiredTexts("/abc|def/").empty());
+  EXPECT_TRUE(RequiredTexts("/a{2}/").empty());
+  EXPECT_TRUE(RequiredTexts("/(?i)abc/").empty());
+  EXPECT_TRUE(RequiredTexts("/abc/i").empty());
+  EXPECT_TRUE(RequiredTexts("/\\x41/").empty());
+  EXPECT_TRUE(RequiredTexts("/a(b/").empty());
+  EXPECT_TRUE(RequiredTexts("abc").empty());
+  // Alternation inside a group leaves the top level alone.
+  EXPECT_EQ(RequiredTexts("/<(b|i)>x/"), (Texts{"<", ">x"}));
+}
+
+TEST(RequiredTexts, EveryMatchContainsThem) {
+  // Patterns built from a small alphabet of pieces, matched on texts built
+  // from the same letters: whenever the engine finds a match, every
+  // required text is in the searched text.
+  const char* pieces[] = {"a", "b", "ab", "(a|b)", "a?", "b*", ".", "[ab]", "\\/", "/", "+", "(b)", "c|"};
+  const char* texts[] = {"", "a", "b", "ab", "ba", "aab", "a/b", "bbb", "abab/", "c", "ac", "/"};
+  CBregOnig engine(true);
+  std::uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  for (int round = 0; round < 3000; ++round) {
+    std::string pattern = "/";
+    const int length = 1 + static_cast<int>(next() % 5);
+    for (int k = 0; k < length; ++k) pattern += pieces[(next() >> 8) % (sizeof pieces / sizeof *pieces)];
+    pattern += "/";
+    const Texts required = RequiredTexts(pattern);
+    for (const char* text : texts) {
+      const std::string_view t(text);
+      BRegexpHolder holder(engine);
+      char message[kBregMessageSize];
+      if (engine.BMatch(pattern, t.data(), t.data() + t.size(), holder.Out(), message) <= 0) continue;
+      for (const std::string& r : required) {
+        EXPECT_NE(t.find(r), std::string_view::npos) << pattern << " matched \"" << text << "\" without " << r;
+      }
+    }
+  }
+}
+
 TEST(BregOnigThreads, HandlesOfSeveralThreadsDoNotMeet) {
   CBregOnig engine(true);
   std::vector<std::thread> threads;
