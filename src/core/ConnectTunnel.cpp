@@ -169,6 +169,8 @@ int HandleConnect(CGateway& ctx, std::string_view request, int readerSocket, std
   if (upstream.Fd() < 0) return -2;
   if (const int failed = Connect(upstream, *endpoint); failed != 0) return failed;
 
+  SendAtOnce(upstream.Fd());
+  SendAtOnce(readerSocket);
   SendBlock(readerSocket, kEstablished.data(), kEstablished.size(),
             WritableWaitSeconds(ctx.cfg ? ctx.cfg->ReceiveTimeOut : 30000), nullptr, ctx.cancel);
   Relay relay(ctx, readerSocket, upstream.Fd());
