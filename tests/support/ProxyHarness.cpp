@@ -7,7 +7,7 @@ ProxyHarness::ProxyHarness(const Configure& configure, bool start) : shell_(sett
     values.GatewayPort = 0;
     if (configure) configure(values);
   });
-  server_ = std::make_unique<ProxyServer>(setting_, shell_);
+  server_ = std::make_unique<ProxyServer>(setting_, shell_, &datCache_);
   if (start) Start();
 }
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+#include "acquire/CDatCache.h"
 #include "core/ProxyServer.h"
 #include "shell/CSetting.h"
 #include "support/RecordingShell.h"
@@ -21,12 +22,14 @@ class ProxyHarness {
   int Port() const { return server_->Port(); }
   CSetting& Setting() { return setting_; }
   RecordingShell& Shell() { return shell_; }
+  CDatCache& DatCache() { return datCache_; }
   ProxyServer& Server() { return *server_; }
   void Stop() { server_->Stop(); }
 
  private:
   CSetting setting_;
   RecordingShell shell_;
+  CDatCache datCache_;
   std::unique_ptr<ProxyServer> server_;
 };
 
