@@ -15,6 +15,7 @@
 #include "core/CGateway.h"
 #include "core/IShell.h"
 #include "core/SocketSend.h"
+#include "platform/HostResolver.h"
 #include "platform/TextCodec.h"
 
 namespace tav {
@@ -97,7 +98,7 @@ int Connect(const Socket& upstream, const Endpoint& endpoint) {
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
-  if (getaddrinfo(endpoint.host.c_str(), endpoint.port.c_str(), &hints, &found) != 0 || found == nullptr) return -3;
+  if (ResolveHost(endpoint.host.c_str(), endpoint.port.c_str(), &hints, &found) != 0 || found == nullptr) return -3;
   std::unique_ptr<addrinfo, AddrInfoDeleter> addresses(found);
   int result = 0;
   do {
