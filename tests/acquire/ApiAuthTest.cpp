@@ -283,6 +283,14 @@ TEST_F(ApiLogin, RefusesOverLongTextsInsteadOfCuttingThem) {
   });
   EXPECT_EQ(Exchange(DatRequest()), "");
   EXPECT_EQ(api_.ConnectionCount(), 0u);
+
+  // An X-2ch-UA value that makes the login's header lines over 1024.
+  proxy_->Setting().Update([](SettingValues& v) {
+    v.LoginAPI = 0;
+    v.ApiProfiles[0].XUserAgent = CDoubleString::FromUtf8(std::string(1000, 'u'));
+  });
+  EXPECT_EQ(Exchange(DatRequest()), "");
+  EXPECT_EQ(api_.ConnectionCount(), 0u);
   EXPECT_EQ(CachedSessionTime(), 0) << "a refused login is no login attempt";
 }
 
