@@ -1,1 +1,95 @@
-int main() { return 0; }
+// Tavrilox: a local HTTP proxy for 2ch-family board readers.
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "app/HeadlessShell.h"
+#include "core/ProxyServer.h"
+#include "shell/CSetting.h"
+#include "shell/StringTable.h"
+
+#ifdef TAVRILOX_HAVE_GUI
+#include "shell/qt/DesktopApp.h"
+#endif
+
+namespace tav {
+namespace {
+
+// Blocks SIGINT and SIGTERM in every thread started after this call, so that
+// only the waiting main thread takes them.
+sigset_t BlockStopSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  return signals;
+}
+
+int RunHeadless(const std::string& iniPath) {
+  sigset_t stopSignals = BlockStopSignals();
+  CSetting setting;
+  HeadlessShell shell(setting);
+  ProxyServer server(setting, shell);
+
+  if (setting.Load(iniPath) != 0) {
+    shell.StartupFailed(kStrIniMissing);
+  } else if (int code = server.CreateListener(); code != 0) {
+    shell.StartupFailed(code);
+  }
+
+  int received = 0;
+  sigwait(&stopSignals, &received);
+  server.Stop();
+  setting.Save();
+  return 0;
+}
+
+int WriteDefaultIni(const std::string& iniPath) {
+  if (std::filesystem::exists(iniPath)) {
+    std::printf("%s already exists\n", iniPath.c_str());
+    return 0;
+  }
+  CSetting setting;
+  setting.Load(iniPath);
+  if (setting.Save() != 0) {
+    std::fprintf(stderr, "cannot write %s\n", iniPath.c_str());
+    return 1;
+  }
+  std::printf("wrote %s\n", iniPath.c_str());
+  return 0;
+}
+
+}  // namespace
+}  // namespace tav
+
+int main(int argc, char** argv) {
+  using namespace tav;
+  std::signal(SIGPIPE, SIG_IGN);
+  CommandLine options = CommandLine::Parse(std::vector<std::string>(argv + 1, argv + argc));
+  if (!options.error.empty()) {
+    std::fprintf(stderr, "tavrilox: %s\n\n%s", options.error.c_str(), CommandLine::Usage().c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::printf("%s", CommandLine::Usage().c_str());
+    return 0;
+  }
+  if (options.version) {
+    std::printf("Tavrilox %s\n", TAVRILOX_VERSION);
+    return 0;
+  }
+  std::string iniPath = ResolveIniPath(options);
+  if (options.init) return WriteDefaultIni(iniPath);
+  if (options.headless) return RunHeadless(iniPath);
+#ifdef TAVRILOX_HAVE_GUI
+  return RunDesktop(argc, argv, iniPath);
+#else
+  std::fprintf(stderr, "tavrilox: the desktop window is not built yet; run with --headless\n");
+  return 3;
+#endif
+}

@@ -1,0 +1,68 @@
+#pragma once
+// The listener and the connection workers. The server owns every
+// connection and can end them all.
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace tav {
+
+class CSetting;
+class CDatCache;
+class IShell;
+struct CBrowserSocket;
+
+// Listener status codes (string-table ids).
+enum ListenerStatus : int {
+  kListenerReady = 0,
+  kSocketFailed = 10,
+  kResolveFailed = 11,
+  kBindFailed = 12,
+  kListenFailed = 13,
+  kSelectFailed = 14,
+};
+
+class ProxyServer {
+ public:
+  ProxyServer(CSetting& setting, IShell& shell, CDatCache* datCache = nullptr);
+  ~ProxyServer();
+  ProxyServer(const ProxyServer&) = delete;
+  ProxyServer& operator=(const ProxyServer&) = delete;
+
+  // Binds GatewayHost:GatewayPort and starts accepting. 0 or a code 10-14;
+  // the caller reports a code to the user.
+  int CreateListener();
+  // The port actually bound (useful with GatewayPort 0).
+  int Port() const { return port_; }
+
+  // Closes the listener, ends every worker still serving (its socket shut
+  // down, its thread joined) and releases the records. Idempotent.
+  void Stop();
+
+  // Connections whose worker has not finished yet.
+  std::size_t ActiveConnections() const;
+
+ private:
+  void AcceptLoop();
+  void OnAccept();
+  void ServeConnection(CBrowserSocket& record);
+  void ReapFinished();
+
+  CSetting& setting_;
+  IShell& shell_;
+  CDatCache* datCache_;
+  int listenSocket_ = -1;
+  int wakePipe_[2] = {-1, -1};
+  int port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::thread acceptThread_;
+  mutable std::mutex connectionsMutex_;
+  std::list<std::unique_ptr<CBrowserSocket>> connections_;
+};
+
+}  // namespace tav

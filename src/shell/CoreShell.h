@@ -1,0 +1,82 @@
+#pragma once
+// The shell logic every front end shares: the access log model, the tray
+// state machine and the status code. Front ends derive from it and present
+// what it decides.
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "core/IShell.h"
+#include "shell/AccessLogModel.h"
+
+namespace tav {
+
+class CSetting;
+
+class CoreShell : public IShell {
+ public:
+  explicit CoreShell(CSetting& setting);
+
+  AccessLogModel& Log() { return log_; }
+  CSetting& Setting() { return setting_; }
+
+  // IShell: access log.
+  int AddLogRow(int column, const std::u16string& text, int image, std::uint32_t itemData) override;
+  void SetLogCell(std::uint32_t requestId, int column, const std::u16string& text, int image) override;
+  std::optional<int> FindLogRow(std::uint32_t requestId) override;
+  void LogRowFinished(std::uint32_t requestId) override;
+  void AddBadRequestRow(const std::u16string (&columns)[8]) override;
+
+  // IShell: texts and boxes.
+  void ShowStatus(int code) override;
+  void ShowWarning(int code, const std::u16string& argument) override;
+  void ShowMessage(const std::u16string& caption, const std::u16string& text) override;
+  void ShowBalloon(const std::u16string& text) override;
+
+  // IShell: tray events.
+  void ConnectionAccepted() override;
+  void AcceptFailed() override;
+  void RequestFailed() override;
+  void ConnectionClosed() override;
+  void StartupFailed(int code) override;
+
+  // The pointer passed over the tray icon: an error shown there is cleared.
+  void PointerOverTrayIcon();
+
+  int TrayState() const;
+  bool TrayErrorFlag() const;
+  int RestoreState() const;  // state to show when the tray icon is added again
+  int StatusCode() const;
+  // Text of the current status code up to its first line break.
+  std::u16string StatusText() const;
+  // "%s - %s" of the title and the current mode's name.
+  std::u16string TooltipText() const;
+  // "%s:%d / モード：%s"; in mode 1 with the current API profile's name.
+  std::u16string ModeText() const;
+
+ protected:
+  // Called outside the shell's lock; a front end carries them out.
+  virtual void PresentTrayState(int state) = 0;
+  virtual void PresentStatus(const std::u16string& text) = 0;
+  virtual void PresentWarning(const std::u16string& text) = 0;
+  virtual void PresentMessage(const std::u16string& caption, const std::u16string& text) = 0;
+  virtual void PresentBalloon(const std::u16string& text) = 0;
+  virtual void OnRowFinished(const LogRow& row) = 0;
+
+ private:
+  void SetTray(int state, bool setError, bool clearError, int restoreState);
+
+  CSetting& setting_;
+  AccessLogModel log_;
+  mutable std::mutex stateMutex_;
+  int trayState_ = kTrayIdle;
+  bool trayError_ = false;
+  int restoreState_ = kTrayIdle;
+  int statusCode_ = 1;
+};
+
+// Replaces the first "%s" of `format` by `argument`.
+std::u16string FormatString(const std::u16string& format, const std::u16string& argument);
+
+}  // namespace tav

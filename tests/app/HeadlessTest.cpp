@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/CommandLine.h"
+#include "support/ChildProcess.h"
+#include "support/LoopbackClient.h"
+
+namespace tav::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "tavrilox-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(Headless, MissingSettingsFileWarnsDoesNotListenAndWritesOneAtExit) {
+  TempDir dir;
+  fs::path ini = dir / "Tavrilox.ini";
+  ChildProcess proxy({TAVRILOX_BINARY, "--headless", "--ini", ini.string()});
+  ASSERT_TRUE(proxy.WaitForStderr(".iniファイルの読み込みに失敗しました。 初回起動時なら設定をしてください。", 5000))
+      << proxy.Stderr();
+  EXPECT_FALSE(fs::exists(ini));
+  proxy.Signal(SIGTERM);
+  EXPECT_EQ(proxy.Wait(10000), 0);
+  EXPECT_EQ(proxy.Stderr().find("動作中..."), std::string::npos) << "no listener without a settings file";
+  std::string written = ReadFile(ini);
+  ASSERT_GE(written.size(), 2u);
+  EXPECT_EQ(written.substr(0, 2), "\xFF\xFE") << "UTF-16LE with a byte order mark";
+  EXPECT_NE(written.find(std::string("[\0S\0e\0t\0t\0i\0n\0g\0]\0", 18)), std::string::npos);
+}
+
+TEST(Headless, PrintsOneLinePerFinishedRequest) {
+  TempDir dir;
+  fs::path ini = dir / "Tavrilox.ini";
+  int port = FreeLoopbackPort();
+  std::ofstream(ini) << "[Setting]\nGatewayHost=127.0.0.1\nGatewayPort=" << port << "\n";
+  ChildProcess proxy({TAVRILOX_BINARY, "--headless", "--ini", ini.string()});
+  ASSERT_TRUE(proxy.WaitForStderr("動作中...", 5000)) << proxy.Stderr();
+  {
+    LoopbackClient reader(port);
+    ASSERT_TRUE(reader.Connected());
+    reader.Send("BREW /pot HTTP/1.1\r\n\r\n");
+    reader.WaitForClose(2000);
+  }
+  auto lines = proxy.StdoutLines(1, 5000);
+  ASSERT_EQ(lines.size(), 1u);
+  std::string line = lines[0];
+  ASSERT_GE(line.size(), 20u);
+  EXPECT_EQ(line.substr(19), "\t\t不正リクエスト(BREW /pot HTTP/1.1)\t不明\t失敗\t22\t0");
+  proxy.Signal(SIGINT);
+  EXPECT_EQ(proxy.Wait(10000), 0);
+}
+
+TEST(CommandLine, ReadsOptionsAndRefusesUnknownOnes) {
+  auto options = CommandLine::Parse({"--headless", "--ini", "/tmp/x.ini"});
+  EXPECT_TRUE(options.headless);
+  ASSERT_TRUE(options.iniPath.has_value());
+  EXPECT_EQ(*options.iniPath, "/tmp/x.ini");
+  EXPECT_TRUE(options.error.empty());
+  EXPECT_FALSE(CommandLine::Parse({"--bogus"}).error.empty());
+  EXPECT_FALSE(CommandLine::Parse({"--ini"}).error.empty());
+  EXPECT_EQ(ResolveIniPath(options), "/tmp/x.ini");
+}
+
+}  // namespace
+}  // namespace tav::test

@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "support/LoopbackClient.h"
+#include "support/ProxyHarness.h"
+
+namespace tav::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string Get(std::string_view host, std::string_view path, std::string_view extra = "") {
+  return "GET http://" + std::string(host) + std::string(path) + " HTTP/1.1\r\nHost: " + std::string(host) +
+         "\r\n" + std::string(extra) + "\r\n";
+}
+
+TEST(ProxyServer, DispatchesARequestOnlyOnceItIsComplete) {
+  ProxyHarness proxy;
+  LoopbackClient reader(proxy.Port());
+  ASSERT_TRUE(reader.Connected());
+  reader.Send("GET http://example.org/pieces HTTP/1.1\r\n");
+  std::this_thread::sleep_for(300ms);
+  reader.Send("Host: example.org\r\n");
+  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(proxy.Shell().FinishedRows().empty());
+  reader.Send("\r\n");
+  ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(1));
+  auto row = proxy.Shell().FinishedRows()[0];
+  EXPECT_EQ(row.cells[3], u"GET /pieces");
+  EXPECT_EQ(row.cells[2], u"example.org");
+  EXPECT_EQ(row.cells[4], u"直接");
+}
+
+TEST(ProxyServer, SecondRequestOnAConnectionStartsFromAnEmptyBuffer) {
+  ProxyHarness proxy;
+  LoopbackClient reader(proxy.Port());
+  reader.Send(Get("example.org", "/first", "X-Padding: " + std::string(500, 'p') + "\r\n"));
+  ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(1));
+  std::string second = "BOGUS /second HTTP/1.1\r\n\r\n";
+  reader.Send(second);
+  ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(2));
+  auto row = proxy.Shell().FinishedRows()[1];
+  EXPECT_EQ(row.cells[3], u"不正リクエスト(BOGUS /second HTTP/1.1)");
+  EXPECT_EQ(row.cells[4], u"不明");
+  EXPECT_EQ(row.cells[5], u"失敗");
+  EXPECT_EQ(row.cells[6], std::u16string(u"26")) << "only the second request's bytes";
+  EXPECT_EQ(row.cells[7], u"0");
+  EXPECT_EQ(row.image, 0);
+  EXPECT_TRUE(reader.WaitForClose(2000)) << "a bad request closes the connection";
+}
+
+TEST(ProxyServer, ClosesAConnectionThatStaysIdle) {
+  ProxyHarness proxy;
+  LoopbackClient reader(proxy.Port());
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(reader.WaitForClose(6000));
+  auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, 3000ms);
+  EXPECT_LT(waited, 4500ms);
+}
+
+TEST(ProxyServer, CapsAnOversizedRequestHeader) {
+  ProxyHarness proxy;
+  LoopbackClient reader(proxy.Port());
+  reader.Send("XXXX /" + std::string(12000, 'a'));
+  ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(1));
+  auto row = proxy.Shell().FinishedRows()[0];
+  EXPECT_EQ(row.cells[6], u"8191");
+  EXPECT_EQ(row.cells[3].substr(0, 12), u"不正リクエスト(XXXX");
+}
+
+TEST(ProxyServer, RefusesAPostBodyOverOneMebibyte) {
+  ProxyHarness proxy;
+  LoopbackClient reader(proxy.Port());
+  reader.Send("POST http://example.org/upload HTTP/1.1\r\nHost: example.org\r\nContent-Length: 2000000\r\n\r\n");
+  ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(1));
+  EXPECT_EQ(proxy.Shell().FinishedRows()[0].cells[3].substr(0, 8), u"不正リクエスト(");
+  EXPECT_TRUE(reader.WaitForClose(2000));
+}
+
+TEST(ProxyServer, ConnectionCloseRequestClosesAfterTheAnswer) {
+  ProxyHarness proxy;
+  LoopbackClient keep(proxy.Port());
+  keep.Send(Get("example.org", "/keep"));
+  LoopbackClient close(proxy.Port());
+  close.Send(Get("example.org", "/close", "Connection: close\r\n"));
+  ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(2));
+  EXPECT_TRUE(close.WaitForClose(1500));
+  EXPECT_FALSE(keep.WaitForClose(1000)) << "without Connection: close the connection stays open";
+}
+
+TEST(ProxyServer, CloseConnectionSettingClosesEveryExchange) {
+  ProxyHarness proxy([](SettingValues& v) { v.CloseConnection = 1; });
+  LoopbackClient reader(proxy.Port());
+  reader.Send(Get("example.org", "/x"));
+  EXPECT_TRUE(reader.WaitForClose(1500));
+}
+
+TEST(ProxyServer, ManyDroppedConnectionsLeaveNothingBehind) {
+  ProxyHarness proxy;
+  for (int i = 0; i < 1000; ++i) {
+    LoopbackClient reader(proxy.Port());
+    if (i % 3 == 0) reader.Send("GET /half");
+    if (i % 3 == 1) reader.Send(Get("example.org", "/whole"));
+  }
+  for (int tries = 0; tries < 100 && proxy.Server().ActiveConnections() != 0; ++tries) {
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_EQ(proxy.Server().ActiveConnections(), 0u);
+}
+
+TEST(ProxyServer, StopEndsWorkersThatAreStillServing) {
+  ProxyHarness proxy;
+  LoopbackClient a(proxy.Port());
+  LoopbackClient b(proxy.Port());
+  a.Send("GET /incomplete");
+  std::this_thread::sleep_for(200ms);
+  auto start = std::chrono::steady_clock::now();
+  proxy.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  EXPECT_EQ(proxy.Server().ActiveConnections(), 0u);
+  EXPECT_TRUE(a.WaitForClose(1000));
+}
+
+TEST(ProxyServer, ReportsAPortInUse) {
+  ProxyHarness first;
+  int port = first.Port();
+  ProxyHarness second([port](SettingValues& v) { v.GatewayPort = port; }, false);
+  EXPECT_EQ(second.Start(), 12);
+}
+
+TEST(ProxyServer, TrayFollowsConnectionsAndFailures) {
+  ProxyHarness proxy;
+  {
+    LoopbackClient reader(proxy.Port());
+    reader.Send("BAD\r\n\r\n");
+    ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(1));
+    reader.WaitForClose(2000);
+  }
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(proxy.Shell().TrayState(), 101) << "the error stays when the connection closes";
+  EXPECT_TRUE(proxy.Shell().TrayErrorFlag());
+  {
+    LoopbackClient reader(proxy.Port());
+    reader.Send(Get("example.org", "/ok", "Connection: close\r\n"));
+    ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(2));
+    reader.WaitForClose(2000);
+  }
+  std::this_thread::sleep_for(300ms);
+  EXPECT_FALSE(proxy.Shell().TrayErrorFlag()) << "the next accepted connection clears the error";
+  EXPECT_EQ(proxy.Shell().TrayState(), 100);
+}
+
+}  // namespace
+}  // namespace tav::test

@@ -1,0 +1,18 @@
+#include "support/ProxyHarness.h"
+
+namespace tav::test {
+
+ProxyHarness::ProxyHarness(const Configure& configure, bool start) : shell_(setting_) {
+  setting_.Update([&](SettingValues& values) {
+    values.GatewayPort = 0;
+    if (configure) configure(values);
+  });
+  server_ = std::make_unique<ProxyServer>(setting_, shell_);
+  if (start) Start();
+}
+
+ProxyHarness::~ProxyHarness() { server_->Stop(); }
+
+int ProxyHarness::Start() { return server_->CreateListener(); }
+
+}  // namespace tav::test
