@@ -1,5 +1,7 @@
 #include "core/SocketSend.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -35,25 +37,37 @@ bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 }  // namespace
 
+void SendAtOnce(int socket) {
+  const int on = 1;
+  ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
 SendOutcome SendBlock(int socket, const char* data, std::size_t length, int waitSeconds, std::size_t* sent,
                       const std::atomic<bool>* cancel) {
   std::size_t done = 0;
   SendOutcome outcome = SendOutcome::kSent;
+  // A socket with room takes the bytes at once; only a full one is waited
+  // for. (Waiting first would cost a poll per block for the same result.)
+  bool mustWait = false;
   while (done < length) {
-    if (!WaitWritable(socket, waitSeconds * 1000, cancel)) {
+    if (mustWait && !WaitWritable(socket, waitSeconds * 1000, cancel)) {
       outcome = SendOutcome::kStalled;
       break;
     }
     ssize_t n = ::send(socket, data + done, length - done, MSG_NOSIGNAL);
-    if (n < 0 && WouldBlock(errno)) {
+    if (n < 0 && WouldBlock(errno) && mustWait) {
       std::this_thread::sleep_for(kWouldBlockRetryDelay);
       n = ::send(socket, data + done, length - done, MSG_NOSIGNAL);
     }
     if (n > 0) {
       done += static_cast<std::size_t>(n);
+      mustWait = false;
       continue;
     }
-    if (n < 0 && (WouldBlock(errno) || errno == EINTR)) continue;  // wait for writability again
+    if (n < 0 && (WouldBlock(errno) || errno == EINTR)) {
+      mustWait = errno != EINTR;
+      continue;
+    }
     outcome = SendOutcome::kBroken;
     break;
   }

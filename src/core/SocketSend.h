@@ -22,6 +22,12 @@ enum class SendOutcome {
 SendOutcome SendBlock(int socket, const char* data, std::size_t length, int waitSeconds,
                       std::size_t* sent = nullptr, const std::atomic<bool>* cancel = nullptr);
 
+// Turns off Nagle's algorithm on a TCP socket (nothing for other sockets).
+// A relay passes on what it has at once: otherwise a block sent alone (a
+// header block, the tail of a body block) waits for the peer's
+// acknowledgement, which made a 1 MB pass-through several times slower.
+void SendAtOnce(int socket);
+
 // Whole seconds of the writability wait for a ReceiveTimeOut in milliseconds.
 inline int WritableWaitSeconds(int receiveTimeOutMs) { return receiveTimeOutMs > 0 ? receiveTimeOutMs / 1000 : 0; }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -26,7 +27,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kMinBufferSize = 256;
+// Bytes read from the server socket at a time, and so the largest block
+// streamed to the reader with one send. RecvBufferSize raises it; it is not
+// taken below this size, because small blocks cost a poll, a receive and a
+// send each and made a pass-through several times slower than a direct
+// fetch. (The system's HTTP client buffered its socket reads the same way,
+// independently of the block size its callers read with.)
+constexpr int kMinReadBlock = 64 * 1024;
+// The most a Content-Length may reserve in advance; longer bodies grow.
+constexpr curl_off_t kMaxReserve = 64 * 1024 * 1024;
 
 void EnsureCurlReady() {
   static std::once_flag once;
@@ -40,6 +49,48 @@ struct ListDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+
+// One curl handle per thread, reset before every request. Resetting keeps
+// the handle's connection cache and TLS sessions, so that requests of one
+// worker to the same server reuse the open connection (as the system's own
+// HTTP client does); every option is set again for each request. A request
+// made while the thread's handle is busy (none is, today) gets a fresh one.
+class ThreadHandle {
+ public:
+  ThreadHandle() {
+    thread_local EasyHandle cached;
+    thread_local bool busy = false;
+    if (!busy) {
+      if (!cached) {
+        EnsureCurlReady();
+        cached.reset(curl_easy_init());
+      } else {
+        curl_easy_reset(cached.get());
+      }
+      if (cached) {
+        handle_ = cached.get();
+        busyFlag_ = &busy;
+        busy = true;
+        return;
+      }
+    }
+    EnsureCurlReady();
+    own_.reset(curl_easy_init());
+    handle_ = own_.get();
+  }
+  ThreadHandle(const ThreadHandle&) = delete;
+  ThreadHandle& operator=(const ThreadHandle&) = delete;
+  ~ThreadHandle() {
+    if (busyFlag_ != nullptr) *busyFlag_ = false;
+  }
+
+  CURL* Get() const { return handle_; }
+
+ private:
+  CURL* handle_ = nullptr;
+  bool* busyFlag_ = nullptr;
+  EasyHandle own_;
+};
 using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
 
 std::u16string NumberText(std::int64_t value) { return Utf8ToUtf16(std::to_string(value)); }
@@ -215,6 +266,7 @@ class Transfer {
   bool HeadersDone() const { return headersDone_; }
   bool ReaderStopped() const { return readerStopped_; }
   bool BufferFailed() const { return bufferFailed_; }
+  void SetHandle(CURL* handle) { handle_ = handle; }
 
  private:
   // Lines of every response block arrive here, interim ones included; only
@@ -253,11 +305,23 @@ class Transfer {
 
   bool BodyBytes(const char* data, size_t length) {
     lastActivity_ = Clock::now();
-    if (response_ != nullptr && !Store([&] { response_->body.append(data, length); })) return false;
+    if (response_ != nullptr && !Store([&] { Collect(data, length); })) return false;
     if (!Stream(data, length)) return false;
     size_ += static_cast<std::int64_t>(length);
     lastActivity_ = Clock::now();
     return true;
+  }
+
+  // A body of known length gets its whole area at once: growing block by
+  // block copied a large body several times and cost more than the transfer.
+  void Collect(const char* data, size_t length) {
+    std::string& body = response_->body;
+    if (body.empty()) {
+      curl_off_t announced = -1;
+      curl_easy_getinfo(handle_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+      if (announced > 0) body.reserve(static_cast<std::size_t>(std::min<curl_off_t>(announced, kMaxReserve)));
+    }
+    body.append(data, length);
   }
 
   template <typename Action>
@@ -293,6 +357,7 @@ class Transfer {
   }
 
   CGateway& ctx_;
+  CURL* handle_ = nullptr;
   const FetchRequest& request_;
   FetchResponse* response_;
   const int waitSeconds_;
@@ -350,9 +415,8 @@ bool FetchUrl(CGateway& ctx, const FetchRequest& request, FetchResponse* respons
     ctx.errorDetail = CURLE_URL_MALFORMAT;
     return false;
   }
-  EnsureCurlReady();
-  EasyHandle easy(curl_easy_init());
-  if (!easy) {
+  const ThreadHandle easy;
+  if (easy.Get() == nullptr) {
     ctx.errorDetail = CURLE_FAILED_INIT;
     return false;
   }
@@ -372,8 +436,10 @@ bool FetchUrl(CGateway& ctx, const FetchRequest& request, FetchResponse* respons
     SetLogCell(ctx, 6, u"0");
   }
 
+  if (request.readerSocket >= 0) SendAtOnce(request.readerSocket);
   Transfer transfer(ctx, request, response);
-  CURL* h = easy.get();
+  CURL* h = easy.Get();
+  transfer.SetHandle(h);
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);
@@ -384,7 +450,7 @@ bool FetchUrl(CGateway& ctx, const FetchRequest& request, FetchResponse* respons
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
   if (const char* bundle = CaBundleFromEnvironment()) curl_easy_setopt(h, CURLOPT_CAINFO, bundle);
-  const int bufferSize = cfg != nullptr ? std::max(cfg->RecvBufferSize, kMinBufferSize) : 4096;
+  const int bufferSize = std::max(cfg != nullptr ? cfg->RecvBufferSize : 0, kMinReadBlock);
   curl_easy_setopt(h, CURLOPT_BUFFERSIZE, static_cast<long>(bufferSize));
   ChooseProxy(h, cfg);
   ChooseMethod(h, method, request.body, checked);

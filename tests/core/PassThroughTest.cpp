@@ -346,13 +346,16 @@ TEST_F(PassThroughTest, RefererOfBoardPostsGoesHttpsButNotOfGets) {
 TEST_F(PassThroughTest, UrlsNamingPort443AreFetchedWithHttps) {
   Run(Request("GET http://www.example.test:443/x HTTP/1.1", "Host: www.example.test:443\r\n"));
   Run(Request("GET www.example.test:443 HTTP/1.1", "Host: www.example.test:443\r\n"));
-  const auto received = proxy.Requests();
-  ASSERT_EQ(received.size(), 4u);
+  // The second request may reuse the first one's tunnel.
+  auto received = proxy.Requests();
+  ASSERT_GE(received.size(), 3u);
   EXPECT_EQ(received[0].requestLine, "CONNECT www.example.test:443 HTTP/1.1");
-  EXPECT_EQ(received[1].requestLine, "GET /x HTTP/1.1");
+  std::erase_if(received, [](const ReceivedRequest& r) { return r.method == "CONNECT"; });
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[0].requestLine, "GET /x HTTP/1.1");
+  EXPECT_EQ(received[1].requestLine, "GET / HTTP/1.1");
+  EXPECT_TRUE(received[0].tls);
   EXPECT_TRUE(received[1].tls);
-  EXPECT_EQ(received[2].requestLine, "CONNECT www.example.test:443 HTTP/1.1");
-  EXPECT_EQ(received[3].requestLine, "GET / HTTP/1.1");
 }
 
 // ---------------------------------------------------------------------------

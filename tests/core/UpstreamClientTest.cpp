@@ -390,6 +390,30 @@ TEST_F(UpstreamClientTest, HeaderBytesReachTheReaderUnchanged) {
   EXPECT_NE(response.headers.find(u"X-Board: 板\r\n"), std::u16string::npos);
 }
 
+TEST_F(UpstreamClientTest, RequestsOfOneWorkerReuseTheServerConnection) {
+  FakeHttpServer server;
+  ScriptedResponse closing = ScriptedResponse::Ok("last");
+  closing.closeConnection = true;
+  server.Enqueue(ScriptedResponse::Ok("one"));
+  server.Enqueue(closing);
+  server.Enqueue(ScriptedResponse::Ok("three"));
+  auto ctx = Context();
+  FetchResponse response;
+  ASSERT_TRUE(FetchUrl(ctx, Get(server.Url("/1")), &response, nullptr));
+  ASSERT_TRUE(FetchUrl(ctx, Get(server.Url("/2")), &response, nullptr));
+  EXPECT_EQ(server.ConnectionCount(), 1u);
+  ASSERT_TRUE(FetchUrl(ctx, Get(server.Url("/3")), &response, nullptr));
+  EXPECT_EQ(response.body, "three");
+  EXPECT_EQ(server.ConnectionCount(), 2u);  // the server had closed the first one
+  // Another worker thread has connections of its own.
+  std::thread other([&] {
+    auto otherCtx = Context();
+    EXPECT_TRUE(FetchUrl(otherCtx, Get(server.Url("/4")), nullptr, nullptr));
+  });
+  other.join();
+  EXPECT_EQ(server.ConnectionCount(), 3u);
+}
+
 // ---------------------------------------------------------------------------
 // Failures
 

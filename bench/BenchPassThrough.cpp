@@ -1,0 +1,239 @@
+// Pass-through cost: the same GET answered by the same local server, once
+// fetched straight with a plain socket client and once through
+// HandlePassThrough (FetchUrl streaming the answer to a reader socket),
+// alternating within every iteration so that both see the same conditions.
+// Both sides keep their connections alive between requests, as a reader and
+// the proxy's worker do.
+//
+// Counters (averages per request):
+//   direct_us  plain client: send, read the whole answer
+//   proxy_us   pass-through: rebuild, fetch, stream, until the reader has it all
+//   handler_us pass-through: until HandlePassThrough returns
+//   ratio      proxy_us / direct_us
+//   added_us   proxy_us - direct_us
+
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "core/CGateway.h"
+#include "core/PassThrough.h"
+#include "core/UpstreamClient.h"
+#include "platform/TextCodec.h"
+#include "support/FakeHttpServer.h"
+#include "support/ReaderSocketPair.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using tav::test::FakeHttpServer;
+using tav::test::ScriptedResponse;
+
+// The server of the benchmark: "/big" is 1 MB, "/small" a 2 KB page.
+FakeHttpServer& Server() {
+  static FakeHttpServer* server = [] {
+    auto* s = new FakeHttpServer();
+    const std::string big(1024 * 1024, 'B');
+    std::string page = "<html><body>";
+    while (page.size() < 2048 - 14) page += "<dd>text</dd>";
+    page += "</body></html>";
+    s->SetHandler([big, page](const tav::test::ReceivedRequest& request) {
+      return ScriptedResponse::Ok(request.target.ends_with("/big") ? big : page, "text/html");
+    });
+    return s;
+  }();
+  return *server;
+}
+
+// Straight from the server, over one kept-alive connection (as a reader
+// without the proxy would fetch): send the GET, read the whole answer.
+class DirectClient {
+ public:
+  explicit DirectClient(std::uint16_t port) : port_(port) {}
+  DirectClient(const DirectClient&) = delete;
+  DirectClient& operator=(const DirectClient&) = delete;
+  ~DirectClient() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  // Returns the bytes of the whole answer.
+  std::size_t Fetch(const std::string& path) {
+    if (fd_ < 0) Connect();
+    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    ::send(fd_, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string head;
+    std::size_t total = 0;
+    std::size_t expected = SIZE_MAX;
+    char block[65536];
+    while (total < expected) {
+      const ssize_t got = ::recv(fd_, block, sizeof block, 0);
+      if (got <= 0) throw std::runtime_error("direct fetch: connection ended");
+      total += static_cast<std::size_t>(got);
+      if (expected == SIZE_MAX) {
+        head.append(block, static_cast<std::size_t>(got));
+        const auto blank = head.find("\r\n\r\n");
+        const auto length = head.find("Content-Length: ");
+        if (blank != std::string::npos && length != std::string::npos) {
+          expected = blank + 4 + std::strtoul(head.c_str() + length + 16, nullptr, 10);
+        }
+      }
+    }
+    return total;
+  }
+
+ private:
+  void Connect() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port_);
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      throw std::runtime_error("direct fetch: connect");
+    }
+    const int one = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  }
+
+  std::uint16_t port_;
+  int fd_ = -1;
+};
+
+// The reader's end of its connection to the proxy: counts what arrives.
+class CountingReader {
+ public:
+  CountingReader() : thread_([this] { Drain(); }) {}
+  ~CountingReader() {
+    pair_.CloseProxySide();
+    thread_.join();
+  }
+  int ProxySide() const { return pair_.ProxySide(); }
+
+  void WaitFor(std::size_t total) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return received_ >= total; });
+  }
+  std::size_t Received() {
+    std::lock_guard lock(mutex_);
+    return received_;
+  }
+
+ private:
+  void Drain() {
+    char block[65536];
+    for (;;) {
+      const ssize_t got = ::recv(pair_.ReaderSide(), block, sizeof block, 0);
+      if (got <= 0) return;
+      std::lock_guard lock(mutex_);
+      received_ += static_cast<std::size_t>(got);
+      changed_.notify_all();
+    }
+  }
+
+  tav::test::ReaderSocketPair pair_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::size_t received_ = 0;
+  std::thread thread_;
+};
+
+void PassThroughVersusDirect(benchmark::State& state, const std::string& path) {
+  FakeHttpServer& server = Server();
+  DirectClient direct(server.Port());
+  CountingReader reader;
+  auto values = std::make_shared<tav::SettingValues>();
+  values->ProxyMode = 0;
+  const std::string request = "GET " + server.Url(path) + " HTTP/1.1\r\nHost: " + server.Authority() +
+                              "\r\nUser-Agent: Monazilla/1.00\r\nAccept: */*\r\n\r\n";
+
+  Clock::duration straight{}, proxied{}, handlerOnly{};
+  std::size_t answerBytes = 0;
+  for (auto _ : state) {
+    auto start = Clock::now();
+    answerBytes = direct.Fetch(path);
+    straight += Clock::now() - start;
+
+    tav::CGateway ctx;
+    ctx.cfg = values;
+    ctx.readerSocket = reader.ProxySide();
+    std::int64_t sent = 0;
+    const std::size_t before = reader.Received();
+    start = Clock::now();
+    if (tav::HandlePassThrough(ctx, request, sent) != 0) {
+      state.SkipWithError("pass-through failed");
+      break;
+    }
+    handlerOnly += Clock::now() - start;
+    reader.WaitFor(before + answerBytes);
+    proxied += Clock::now() - start;
+  }
+  const double n = static_cast<double>(state.iterations());
+  const double directUs = std::chrono::duration<double, std::micro>(straight).count() / n;
+  const double proxyUs = std::chrono::duration<double, std::micro>(proxied).count() / n;
+  state.counters["direct_us"] = directUs;
+  state.counters["proxy_us"] = proxyUs;
+  state.counters["ratio"] = proxyUs / directUs;
+  state.counters["handler_us"] = std::chrono::duration<double, std::micro>(handlerOnly).count() / n;
+  state.counters["added_us"] = proxyUs - directUs;
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * answerBytes * 2));
+}
+
+// FetchUrl collecting the answer for a route (no reader socket), against the
+// same direct fetch.
+void CollectVersusDirect(benchmark::State& state, const std::string& path) {
+  FakeHttpServer& server = Server();
+  DirectClient direct(server.Port());
+  auto values = std::make_shared<tav::SettingValues>();
+  values->ProxyMode = 0;
+  tav::FetchRequest request;
+  request.url = tav::Utf8ToUtf16(server.Url(path));
+  request.acceptType = u"Accept: */*";
+
+  Clock::duration straight{}, collected{};
+  for (auto _ : state) {
+    auto start = Clock::now();
+    direct.Fetch(path);
+    straight += Clock::now() - start;
+
+    tav::CGateway ctx;
+    ctx.cfg = values;
+    tav::FetchResponse response;
+    start = Clock::now();
+    if (!tav::FetchUrl(ctx, request, &response, nullptr)) {
+      state.SkipWithError("fetch failed");
+      break;
+    }
+    collected += Clock::now() - start;
+    benchmark::DoNotOptimize(response.body.data());
+  }
+  const double n = static_cast<double>(state.iterations());
+  const double directUs = std::chrono::duration<double, std::micro>(straight).count() / n;
+  const double collectUs = std::chrono::duration<double, std::micro>(collected).count() / n;
+  state.counters["direct_us"] = directUs;
+  state.counters["collect_us"] = collectUs;
+  state.counters["ratio"] = collectUs / directUs;
+}
+
+void BM_PassThrough_1MB(benchmark::State& state) { PassThroughVersusDirect(state, "/big"); }
+void BM_PassThrough_2KB(benchmark::State& state) { PassThroughVersusDirect(state, "/small"); }
+void BM_FetchCollect_1MB(benchmark::State& state) { CollectVersusDirect(state, "/big"); }
+
+BENCHMARK(BM_PassThrough_1MB)->Iterations(200)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PassThrough_2KB)->Iterations(200)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FetchCollect_1MB)->Iterations(200)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
