@@ -17,10 +17,26 @@ HtmlConvertOptions HtmlConvertOptions::FromSettings(const SettingValues& cfg) {
   return options;
 }
 
+namespace {
+
+// Whether `text` holds every text a match of `pattern` needs. A set whose
+// post pattern cannot match is passed over without running the engine: a
+// failing search of the lazy post patterns over a one-line page costs far
+// more than these scans.
+bool MayMatch(std::string_view pattern, std::string_view text) {
+  for (const std::string& needed : RequiredTexts(pattern)) {
+    if (!html::Contains(text, needed)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 ConverterChoice ChooseConverter(std::string_view page, const SettingValues& cfg, const CBregOnig& engine) {
   if (cfg.BregexpMode != 0 && engine.Loaded()) {
     const std::string_view probe = page.substr(0, std::min(page.size(), kLayoutProbeLength));
     for (std::size_t i = 0; i < cfg.PatternSets.size(); ++i) {
+      if (!MayMatch(cfg.PatternSets[i].res.Narrow(), probe)) continue;
       BRegexpHolder handle(engine);
       char message[kBregMessageSize];
       if (engine.BMatch(cfg.PatternSets[i].res.Narrow(), probe.data(), probe.data() + probe.size(), handle.Out(),

@@ -50,7 +50,10 @@ inline constexpr std::size_t kLayoutProbeLength = 32768;
 // by the layout's markers; the dl converter when nothing else fits.
 ConverterChoice ChooseConverter(std::string_view page, const SettingValues& cfg, const CBregOnig& engine);
 
-// Runs the chosen converter with the options of `cfg`.
+// Runs the chosen converter with the options of `cfg`. Pass the same
+// settings snapshot that made the choice: the pattern set is taken from it
+// by index (an index it does not have falls back to the dl converter), so a
+// set list replaced meanwhile is never seen half-way.
 int ConvertPage(const ConverterChoice& choice, std::string_view page, std::string& out, const ConvertCall& call,
                 const SettingValues& cfg, const CBregOnig& engine);
 

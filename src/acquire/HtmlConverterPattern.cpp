@@ -44,29 +44,32 @@ std::string WithoutLineEnds(std::string_view page) {
   return copy;
 }
 
-// "><" becomes two spaces and every other tag one space; a "<" that is
-// never closed is left as it is.
+// First every "><" becomes two spaces, then every remaining tag one space;
+// a "<" that is never closed is left as it is.
 std::string DateWithoutTags(std::string_view date) {
-  std::string out;
-  out.reserve(date.size());
+  std::string spaced;
+  spaced.reserve(date.size());
   std::size_t pos = 0;
-  while (pos < date.size()) {
-    if (date.compare(pos, 2, "><") == 0) {
-      out.append("  ");
-      pos += 2;
-      continue;
+  for (std::size_t hit = Find(date, "><"); hit != npos; hit = Find(date, "><", pos)) {
+    spaced.append(date.substr(pos, hit - pos));
+    spaced.append("  ");
+    pos = hit + 2;
+  }
+  spaced.append(date.substr(pos));
+
+  std::string out;
+  out.reserve(spaced.size());
+  pos = 0;
+  while (pos < spaced.size()) {
+    const std::size_t open = spaced.find('<', pos);
+    const std::size_t close = open == npos ? npos : spaced.find('>', open + 1);
+    if (close == npos) {
+      out.append(spaced, pos, npos);
+      break;
     }
-    if (date[pos] == '<') {
-      const std::size_t close = date.find('>', pos + 1);
-      if (close == npos) {
-        out.append(date.substr(pos));
-        break;
-      }
-      out.push_back(' ');
-      pos = close + 1;
-      continue;
-    }
-    out.push_back(date[pos++]);
+    out.append(spaced, pos, open - pos);
+    out.push_back(' ');
+    pos = close + 1;
   }
   return out;
 }

@@ -103,6 +103,7 @@ std::optional<std::string_view> Between(std::string_view text, std::string_view 
 std::string_view CutField(std::string_view text) { return text.substr(0, kMaxFieldLength); }
 
 std::string_view UpToNul(std::string_view text) {
+  if (text.empty()) return text;
   const void* nul = memchr(text.data(), '\0', text.size());
   return nul == nullptr ? text : text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
 }

@@ -3,6 +3,7 @@
 #include <oniguruma.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <mutex>
 
@@ -188,7 +189,112 @@ int Search(BRegexp& rx, const char* start, const char* from, const char* end, ch
   return 1;
 }
 
+// Reads the expression's top level for its literal runs. Returns false when
+// the expression uses something this reading does not follow.
+bool CollectRequiredTexts(std::string_view expression, std::vector<std::string>& texts) {
+  std::string run;
+  auto endRun = [&] {
+    if (!run.empty()) texts.push_back(run);
+    run.clear();
+  };
+  std::size_t lastCharSize = 0;  // bytes of the run's last character
+  int depth = 0;
+  std::size_t i = 0;
+  while (i < expression.size()) {
+    const auto c = static_cast<unsigned char>(expression[i]);
+    if (c == '[') {
+      // A character class: skip to its closing bracket.
+      if (depth == 0) endRun();
+      std::size_t j = i + 1;
+      if (j < expression.size() && expression[j] == '^') ++j;
+      if (j < expression.size() && expression[j] == ']') ++j;
+      while (j < expression.size() && expression[j] != ']') {
+        const auto cj = static_cast<unsigned char>(expression[j]);
+        if (cj == '[') return false;  // nested sets and POSIX brackets
+        j += (cj == '\\' || IsSjisLead(cj)) ? 2 : 1;
+      }
+      if (j >= expression.size()) return false;
+      i = j + 1;
+      lastCharSize = 0;
+      continue;
+    }
+    if (c == '(') {
+      if (i + 1 < expression.size() && expression[i + 1] == '?') return false;
+      if (depth == 0) endRun();
+      ++depth;
+      ++i;
+      continue;
+    }
+    if (c == ')') {
+      if (--depth < 0) return false;
+      ++i;
+      lastCharSize = 0;
+      continue;
+    }
+    if (c == '|') {
+      if (depth == 0) return false;
+      ++i;
+      continue;
+    }
+    if (c == '{') return false;
+    if (c == '*' || c == '+' || c == '?') {
+      // The character before is optional or repeated: not part of a run.
+      if (depth == 0 && lastCharSize > 0 && run.size() >= lastCharSize) {
+        run.resize(run.size() - lastCharSize);
+        endRun();
+      }
+      lastCharSize = 0;
+      ++i;
+      continue;
+    }
+    if (c == '.' || c == '^' || c == '$') {
+      if (depth == 0) endRun();
+      lastCharSize = 0;
+      ++i;
+      continue;
+    }
+    std::string_view character;
+    if (c == '\\') {
+      if (i + 1 >= expression.size()) return false;
+      const auto next = static_cast<unsigned char>(expression[i + 1]);
+      if (std::isalnum(next) != 0) {
+        if (std::strchr("dDsSwWbBhHntrfvAzZ", next) == nullptr) return false;
+        if (depth == 0) endRun();
+        lastCharSize = 0;
+        i += 2;
+        continue;
+      }
+      const std::size_t size = IsSjisLead(next) ? 2 : 1;
+      if (i + 1 + size > expression.size()) return false;
+      character = expression.substr(i + 1, size);
+      i += 1 + size;
+    } else {
+      const std::size_t size = IsSjisLead(c) ? 2 : 1;
+      if (i + size > expression.size()) return false;
+      character = expression.substr(i, size);
+      i += size;
+    }
+    if (depth == 0) {
+      run.append(character);
+      lastCharSize = character.size();
+    }
+  }
+  if (depth != 0) return false;
+  endRun();
+  return true;
+}
+
 }  // namespace
+
+std::vector<std::string> RequiredTexts(std::string_view pattern) {
+  std::string_view expression;
+  std::string_view flags;
+  std::vector<std::string> texts;
+  if (!SplitSlashPattern(pattern, expression, flags)) return texts;
+  if (flags.find('i') != std::string_view::npos || flags.find('x') != std::string_view::npos) return texts;
+  if (!CollectRequiredTexts(expression, texts)) texts.clear();
+  return texts;
+}
 
 CBregOnig::CBregOnig(bool load) : loaded_(load && InitialiseEngine()) {}
 

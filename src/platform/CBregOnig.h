@@ -70,6 +70,14 @@ class CBregOnig {
   bool loaded_ = false;
 };
 
+// Texts that every match of `pattern` must contain: the literal runs that
+// stand outside any group and are not made optional by a quantifier. Empty
+// when the pattern goes beyond that simple reading (alternation at the top,
+// inline options, intervals, the "i" or "x" flag, escapes other than the
+// plain character classes), so a search may be skipped only when one of the
+// returned texts is missing from the text.
+std::vector<std::string> RequiredTexts(std::string_view pattern);
+
 // Owns a handle of the bridge and releases it when it goes out of scope.
 class BRegexpHolder {
  public:

@@ -301,6 +301,20 @@ TEST(DivConverter, NumberZeroIsLeftOutEvenWhereNumbersAreNotChecked) {
   EXPECT_EQ(Lines(out).size(), 1u);
 }
 
+TEST(EveryConverter, AcceptsAPageWithoutAnyBytes) {
+  const std::string_view nothing;  // null data, length 0
+  std::string out = "old";
+  const HtmlConvertOptions options;
+  EXPECT_EQ(ConvertDivPage(nothing, out, ConvertCall{}, options), 0);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(ConvertDtSpanPage(nothing, out, ConvertCall{}, options), 0);
+  EXPECT_EQ(ConvertMetaPage(nothing, out, ConvertCall{}, options), 0);
+  EXPECT_EQ(ConvertDlPage(nothing, out, ConvertCall{}, options), 0);
+  SettingValues cfg;
+  const CBregOnig engine(true);
+  EXPECT_EQ(ChooseConverter(nothing, cfg, engine).kind, ConverterKind::kDl);
+}
+
 TEST(MetaConverter, KeepsTheIdApartInTheDate) {
   Post post;
   post.id = "ID:Zz9";

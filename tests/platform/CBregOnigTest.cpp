@@ -17,7 +17,8 @@ namespace {
 
 class BregOnigTest : public ::testing::Test {
  protected:
-  // Matches `pattern` on the whole `text`; the handle is kept in holder_.
+  // Matches `pattern` on the whole `text`; the handle is kept in holder_
+  // and points into `text`, which must outlive the group reads.
   int Match(std::string_view pattern, std::string_view text) {
     return engine_.BMatch(pattern, text.data(), text.data() + text.size(), holder_.Out(), message_);
   }
@@ -90,10 +91,12 @@ TEST_F(BregOnigTest, MatchesOnShiftJisCharactersNotBytes) {
   EXPECT_EQ(Match("/\\\\x/", "\\x"), 1);
   // A pattern holding the character itself: its trail byte neither escapes
   // nor ends the expression.
-  ASSERT_EQ(Match("/(" + hyou + ")\\//", "a" + hyou + "/"), 1);
+  const std::string withSlash = "a" + hyou + "/";
+  ASSERT_EQ(Match("/(" + hyou + ")\\//", withSlash), 1);
   EXPECT_EQ(GroupText(1), hyou);
   // The full-width colon of the oldest layout.
-  ASSERT_EQ(Match(Sjis("/<dt>(\\d+) ：/"), Sjis("<dt>5 ：")), 1);
+  const std::string dt = Sjis("<dt>5 ：");
+  ASSERT_EQ(Match(Sjis("/<dt>(\\d+) ：/"), dt), 1);
   EXPECT_EQ(GroupText(1), "5");
   // "." takes a whole double-byte character.
   ASSERT_EQ(Match("/^(.)/", hyou), 1);
@@ -143,6 +146,53 @@ TEST_F(BregOnigTest, SplitsAtEveryMatch) {
   EXPECT_EQ(holder_.Get()->splitp, (std::vector<std::string>{"a", "b,,c"}));
   ASSERT_EQ(engine_.BSplit("//", text.data(), text.data() + 3, 0, holder_.Out(), message_), 3);
   EXPECT_EQ(holder_.Get()->splitp, (std::vector<std::string>{"a", ",", "b"}));
+}
+
+using Texts = std::vector<std::string>;
+
+TEST(RequiredTexts, LiteralRunsOutsideGroupsAndQuantifiers) {
+  EXPECT_EQ(RequiredTexts("/<dt>(\\d+) : (.+?)<\\/dt>x?/"), (Texts{"<dt>", " : ", "</dt>"}));
+  EXPECT_EQ(RequiredTexts("/ab+c*d/"), (Texts{"a", "d"}));
+  EXPECT_EQ(RequiredTexts("/\\?x\\d[a-z]y.z$/"), (Texts{"?x", "y", "z"}));
+  EXPECT_EQ(RequiredTexts(Sjis("/表ソ?<\\/a>/")), (Texts{Sjis("表"), "</a>"}));
+  EXPECT_EQ(RequiredTexts("/a[]|(]b/"), (Texts{"a", "b"}));
+  // Beyond the simple reading: nothing is claimed.
+  EXPECT_TRUE(RequiredTexts("/abc|def/").empty());
+  EXPECT_TRUE(RequiredTexts("/a{2}/").empty());
+  EXPECT_TRUE(RequiredTexts("/(?i)abc/").empty());
+  EXPECT_TRUE(RequiredTexts("/abc/i").empty());
+  EXPECT_TRUE(RequiredTexts("/\\x41/").empty());
+  EXPECT_TRUE(RequiredTexts("/a(b/").empty());
+  EXPECT_TRUE(RequiredTexts("abc").empty());
+  // Alternation inside a group leaves the top level alone.
+  EXPECT_EQ(RequiredTexts("/<(b|i)>x/"), (Texts{"<", ">x"}));
+}
+
+TEST(RequiredTexts, EveryMatchContainsThem) {
+  // Patterns built from a small alphabet of pieces, matched on texts built
+  // from the same letters: whenever the engine finds a match, every
+  // required text is in the searched text.
+  const char* pieces[] = {"a", "b", "ab", "(a|b)", "a?", "b*", ".", "[ab]", "\\/", "/", "+", "(b)", "c|"};
+  const char* texts[] = {"", "a", "b", "ab", "ba", "aab", "a/b", "bbb", "abab/", "c", "ac", "/"};
+  CBregOnig engine(true);
+  std::uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  for (int round = 0; round < 3000; ++round) {
+    std::string pattern = "/";
+    const int length = 1 + static_cast<int>(next() % 5);
+    for (int k = 0; k < length; ++k) pattern += pieces[(next() >> 8) % (sizeof pieces / sizeof *pieces)];
+    pattern += "/";
+    const Texts required = RequiredTexts(pattern);
+    for (const char* text : texts) {
+      const std::string_view t(text);
+      BRegexpHolder holder(engine);
+      char message[kBregMessageSize];
+      if (engine.BMatch(pattern, t.data(), t.data() + t.size(), holder.Out(), message) <= 0) continue;
+      for (const std::string& r : required) {
+        EXPECT_NE(t.find(r), std::string_view::npos) << pattern << " matched \"" << text << "\" without " << r;
+      }
+    }
+  }
 }
 
 TEST(BregOnigThreads, HandlesOfSeveralThreadsDoNotMeet) {
