@@ -100,7 +100,8 @@ TEST_F(ApiLogin, SendsTheSignedBodyAndHeadersToTheSecondaryApiHost) {
   EXPECT_EQ(login.Header("Content-Type"), "application/x-www-form-urlencoded");
   EXPECT_EQ(login.Header("User-Agent"), kAuthAgent);
   EXPECT_EQ(login.Header("Accept"), "*/*");
-  EXPECT_EQ(ConnectTargets().at(0), "api.5ch.net:443");
+  ASSERT_FALSE(ConnectTargets().empty());
+  for (const auto& target : ConnectTargets()) EXPECT_EQ(target, "api.5ch.net:443");
 
   EXPECT_EQ(CachedSessionId(), "SID1");
   EXPECT_EQ(CachedSessionTime(), kStartTime);
@@ -109,8 +110,13 @@ TEST_F(ApiLogin, SendsTheSignedBodyAndHeadersToTheSecondaryApiHost) {
 TEST_F(ApiLogin, UsesThePrimaryApiHostWhenThe5chSwitchIsOff) {
   StartProxy([](SettingValues& v) { v.Use5ch = 0; });
   Exchange(DatRequest());
-  EXPECT_EQ(ConnectTargets(), (std::vector<std::string>{"api.2ch.net:443", "api.2ch.net:443"}))
-      << "login and dat request go to the same host";
+  ASSERT_EQ(Logins().size(), 1u);
+  ASSERT_EQ(DatRequests().size(), 1u);
+  // The upstream client may carry both over one tunnel; every tunnel goes to
+  // the primary API host.
+  const auto targets = ConnectTargets();
+  ASSERT_FALSE(targets.empty());
+  for (const auto& target : targets) EXPECT_EQ(target, "api.2ch.net:443");
 }
 
 TEST_F(ApiLogin, SendsTheRoninAccountOnlyAsACompletePair) {
