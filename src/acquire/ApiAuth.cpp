@@ -25,11 +25,12 @@ void FillRecord(const unsigned char (&digest)[kSha256Length], DigestRecord& reco
   for (std::size_t i = 0; i < 8; ++i) {
     record.words[i] = static_cast<std::uint32_t>(digest[4 * i]) << 24 |
                       static_cast<std::uint32_t>(digest[4 * i + 1]) << 16 |
-                      static_cast<std::uint32_t>(digest[4 * i + 2]) << 8 | static_cast<std::uint32_t>(digest[4 * i + 3]);
+                      static_cast<std::uint32_t>(digest[4 * i + 2]) << 8 |
+                      static_cast<std::uint32_t>(digest[4 * i + 3]);
   }
   const std::uint32_t* w = record.words;
-  std::snprintf(record.hex, sizeof record.hex, "%08x%08x%08x%08x%08x%08x%08x%08x", w[0], w[1], w[2], w[3], w[4],
-                w[5], w[6], w[7]);
+  std::snprintf(record.hex, sizeof record.hex, "%08x%08x%08x%08x%08x%08x%08x%08x", w[0], w[1], w[2], w[3],
+                w[4], w[5], w[6], w[7]);
 }
 
 // Everything the login sends, built before the session cache is consulted.
@@ -46,7 +47,8 @@ std::string ApiHost(const SettingValues& cfg) {
 // nullopt when a text would exceed its limit.
 std::optional<LoginRequest> BuildLoginRequest(const SettingValues& cfg, const C2chAPIInfo& profile,
                                               std::string_view loginId, std::string_view password,
-                                              std::string_view appKey, std::string_view ct, std::string_view hmKey) {
+                                              std::string_view appKey, std::string_view ct,
+                                              std::string_view hmKey) {
   const std::string message = std::string(appKey) + std::string(ct);
   if (message.size() > kApiTextLimit) return std::nullopt;
   DigestRecord hm;
@@ -121,9 +123,9 @@ bool HmacSha256Hex(const char* message, const char* key, DigestRecord* record) {
   unsigned int digestLength = 0;
   // OpenSSL applies the RFC 2104 rules itself: a key longer than the 64-byte
   // block is first replaced by its SHA-256 digest.
-  const unsigned char* done = HMAC(EVP_sha256(), key, static_cast<int>(std::strlen(key)),
-                                   reinterpret_cast<const unsigned char*>(message), std::strlen(message), digest,
-                                   &digestLength);
+  const unsigned char* done =
+      HMAC(EVP_sha256(), key, static_cast<int>(std::strlen(key)),
+           reinterpret_cast<const unsigned char*>(message), std::strlen(message), digest, &digestLength);
   if (done == nullptr || digestLength != kSha256Length) return false;
   FillRecord(digest, *record);
   return true;

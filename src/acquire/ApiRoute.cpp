@@ -38,7 +38,9 @@ constexpr std::string_view kSessionRefused = "not authorized";
 // What the board shows in place of an archived thread's posts.
 const std::string& PastLogMarker() {
   // Written in two pieces so that "??<" is never read as a trigraph.
-  static const std::string marker = Sjis("ID:????????" "<> このスレッドは過去ログです。<br>");
+  static const std::string marker = Sjis(
+      "ID:????????"
+      "<> このスレッドは過去ログです。<br>");
   return marker;
 }
 
@@ -49,8 +51,12 @@ const std::string& BoardNoticePrefix() {
 }
 
 // A comparison that never reads past a body shorter than the prefix.
-bool BeginsWith(std::string_view body, std::string_view prefix) { return body.substr(0, prefix.size()) == prefix; }
-bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+bool BeginsWith(std::string_view body, std::string_view prefix) {
+  return body.substr(0, prefix.size()) == prefix;
+}
+bool Contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
+}
 
 // What one attempt ended with; `notAuthorized` asks for the one retry.
 struct AttemptOutcome {
@@ -127,7 +133,8 @@ std::string DatHeaderLines(const CHttpHeaderInfo& header) {
   } else if (header.gzipFlag != 0) {
     lines += "Accept-Encoding: gzip\r\n";
   }
-  if (!header.ifModifiedSince.Empty()) lines += "If-Modified-Since: " + header.ifModifiedSince.Narrow() + "\r\n";
+  if (!header.ifModifiedSince.Empty())
+    lines += "If-Modified-Since: " + header.ifModifiedSince.Narrow() + "\r\n";
   return lines;
 }
 
@@ -157,9 +164,9 @@ int CheckArchived(const CGateway& ctx, std::string_view body) {
   std::string text;
   if (BeginsWith(body, kGzipMagic)) {
     const auto* tail = reinterpret_cast<const unsigned char*>(body.data() + body.size() - 4);
-    const std::uint32_t statedSize = static_cast<std::uint32_t>(tail[0]) | static_cast<std::uint32_t>(tail[1]) << 8 |
-                                     static_cast<std::uint32_t>(tail[2]) << 16 |
-                                     static_cast<std::uint32_t>(tail[3]) << 24;
+    const std::uint32_t statedSize =
+        static_cast<std::uint32_t>(tail[0]) | static_cast<std::uint32_t>(tail[1]) << 8 |
+        static_cast<std::uint32_t>(tail[2]) << 16 | static_cast<std::uint32_t>(tail[3]) << 24;
     if (statedSize > kLargestShortGzip) return kStrGzipError;
     std::vector<char> decoded(statedSize + kInflateSlack, '\0');
     std::int64_t length = static_cast<std::int64_t>(decoded.size());
@@ -222,7 +229,8 @@ AttemptOutcome RequestDat(CGateway& ctx, std::string_view request, std::int64_t&
   LoginCredentials(cfg, loginId, password);
 
   std::string sessionId;
-  if (Authenticate(ctx, loginId, password, profile->AppKey.Narrow(), *ct, profile->HMKey.Narrow(), sessionId) != 0) {
+  if (Authenticate(ctx, loginId, password, profile->AppKey.Narrow(), *ct, profile->HMKey.Narrow(),
+                   sessionId) != 0) {
     return {-1};
   }
   StoreSessionId(ctx, sessionId);

@@ -1,13 +1,12 @@
 // The digests against their published vectors, and the API login end to
 // end: reader -> proxy (API mode) -> fake API over TLS.
 
-#include "acquire/ApiAuth.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "ApiTestSupport.h"
+#include "acquire/ApiAuth.h"
 #include "platform/TextCodec.h"
 
 namespace tav::test {
@@ -29,10 +28,13 @@ TEST(Sha256Hex, ReproducesTheFips180Vectors) {
   EXPECT_EQ(Sha256Of("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   EXPECT_EQ(Sha256Of("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
             "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-  EXPECT_EQ(Sha256Of("abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrs"
-                     "mnopqrstnopqrstu"),
-            "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1");
-  EXPECT_EQ(Sha256Of(std::string(1'000'000, 'a')), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+  EXPECT_EQ(
+      Sha256Of(
+          "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrs"
+          "mnopqrstnopqrstu"),
+      "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1");
+  EXPECT_EQ(Sha256Of(std::string(1'000'000, 'a')),
+            "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
 TEST(Sha256Hex, FillsTheWordsAndTheTextAndHonoursTheLength) {
@@ -45,7 +47,8 @@ TEST(Sha256Hex, FillsTheWordsAndTheTextAndHonoursTheLength) {
 
   const char withNul[] = {'a', 'b', 'c', '\0', 'x'};
   EXPECT_EQ(Sha256Of(std::string_view(withNul, 3)), Sha256Of("abc"));
-  EXPECT_NE(Sha256Of(std::string_view(withNul, 5)), Sha256Of("abc")) << "an explicit length reaches past a NUL";
+  EXPECT_NE(Sha256Of(std::string_view(withNul, 5)), Sha256Of("abc"))
+      << "an explicit length reaches past a NUL";
 
   ASSERT_TRUE(Sha256Hex("", 0, &record));
   EXPECT_EQ(std::string(record.hex), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
@@ -62,16 +65,19 @@ TEST(HmacSha256Hex, ReproducesTheRfc4231Vectors) {
             "773ea91e36800e46854db8ebd09181a72959098b3ef8c122d9635514ced565fe");
   std::string key4;
   for (char c = 0x01; c <= 0x19; ++c) key4 += c;
-  EXPECT_EQ(HmacOf(std::string(50, '\xcd'), key4), "82558a389a443c0ea4cc819899f2083a85f0faa3e578f8077a2e3ff46729665b");
+  EXPECT_EQ(HmacOf(std::string(50, '\xcd'), key4),
+            "82558a389a443c0ea4cc819899f2083a85f0faa3e578f8077a2e3ff46729665b");
   // Test case 5 publishes only the first 128 bits.
-  EXPECT_EQ(HmacOf("Test With Truncation", std::string(20, '\x0c')).substr(0, 32), "a3b6167473100ee06e0c796c2955552b");
+  EXPECT_EQ(HmacOf("Test With Truncation", std::string(20, '\x0c')).substr(0, 32),
+            "a3b6167473100ee06e0c796c2955552b");
 }
 
 TEST(HmacSha256Hex, HashesKeysLongerThanTheBlockFirst) {
   const std::string longKey(131, '\xaa');
   EXPECT_EQ(HmacOf("Test Using Larger Than Block-Size Key - Hash Key First", longKey),
             "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54");
-  EXPECT_EQ(HmacOf("This is a test using a larger than block-size key and a larger than block-size data. The key needs "
+  EXPECT_EQ(HmacOf("This is a test using a larger than block-size key and a larger than block-size data. The "
+                   "key needs "
                    "to be hashed before being used by the HMAC algorithm.",
                    longKey),
             "9b09ffa71b942fcb27635fbcd5b0e944bfdc63644f0713938a7f51535c3a35e2");
@@ -94,8 +100,8 @@ TEST_F(ApiLogin, SendsTheSignedBodyAndHeadersToTheSecondaryApiHost) {
   EXPECT_EQ(login.method, "POST");
   EXPECT_TRUE(login.tls);
   const std::string ct = std::to_string(kStartTime);
-  EXPECT_EQ(login.body, "ID=&PW=&KY=" + std::string(kAppKey) + "&CT=" + ct + "&HM=" +
-                            ExpectedHmac(kHmKey, std::string(kAppKey) + ct));
+  EXPECT_EQ(login.body, "ID=&PW=&KY=" + std::string(kAppKey) + "&CT=" + ct +
+                            "&HM=" + ExpectedHmac(kHmKey, std::string(kAppKey) + ct));
   EXPECT_EQ(login.Header("X-2ch-UA"), "JaneStyle/3.83");
   EXPECT_EQ(login.Header("Content-Type"), "application/x-www-form-urlencoded");
   EXPECT_EQ(login.Header("User-Agent"), kAuthAgent);
@@ -152,7 +158,8 @@ TEST_F(ApiLogin, AFixedEmptyTimeValueSignsTheAppKeyAlone) {
   });
   Exchange(DatRequest());
   ASSERT_EQ(Logins().size(), 1u);
-  EXPECT_EQ(Logins()[0].body, "ID=&PW=&KY=" + std::string(kAppKey) + "&CT=&HM=" + ExpectedHmac(kHmKey, kAppKey));
+  EXPECT_EQ(Logins()[0].body,
+            "ID=&PW=&KY=" + std::string(kAppKey) + "&CT=&HM=" + ExpectedHmac(kHmKey, kAppKey));
 }
 
 TEST_F(ApiLogin, AFixedTimeValueIsSentAsItIs) {

@@ -1,14 +1,13 @@
 // The API dat route end to end: reader -> proxy (API mode) -> fake API over
 // TLS, and what the reader receives back.
 
-#include "acquire/ApiRoute.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
 #include <thread>
 
 #include "ApiTestSupport.h"
+#include "acquire/ApiRoute.h"
 #include "platform/TextCodec.h"
 
 namespace tav::test {
@@ -17,7 +16,9 @@ namespace {
 constexpr std::string_view kNotModified = "HTTP/1.1 304 Not Modified\r\nConnection: close\r\n\r\n";
 
 std::string PastLogText() {
-  return Sjis("過去ログ倉庫<><>Over 1000 Thread<>ID:????????" "<> このスレッドは過去ログです。<br><>\n");
+  return Sjis(
+      "過去ログ倉庫<><>Over 1000 Thread<>ID:????????"
+      "<> このスレッドは過去ログです。<br><>\n");
 }
 
 // A gzip body of exactly `size` bytes whose text starts with `text`; random
@@ -45,8 +46,8 @@ class ApiRoute : public ApiEndToEnd {};
 
 TEST_F(ApiRoute, SignsTheDatRequestAndPassesTheAnswerOnAsReceived) {
   StartProxy();
-  ScriptedResponse dat =
-      ScriptedResponse::Status(200, "OK", {{"Content-Type", "text/plain"}, {"X-Api-Note", "from the api"}}, SmallDat());
+  ScriptedResponse dat = ScriptedResponse::Status(
+      200, "OK", {{"Content-Type", "text/plain"}, {"X-Api-Note", "from the api"}}, SmallDat());
   QueueDat(dat);
   const std::string answer = Exchange(DatRequest());
 
@@ -76,8 +77,9 @@ TEST_F(ApiRoute, SignsTheDatRequestAndPassesTheAnswerOnAsReceived) {
 
 TEST_F(ApiRoute, SendsTheRangeInsteadOfGzipAndTheReadersIfModifiedSince) {
   StartProxy();
-  Exchange(DatRequest("Range: bytes=12345-\r\nAccept-Encoding: gzip\r\n"
-                      "If-Modified-Since: Sat, 01 Jun 2024 10:00:00 GMT\r\n"));
+  Exchange(
+      DatRequest("Range: bytes=12345-\r\nAccept-Encoding: gzip\r\n"
+                 "If-Modified-Since: Sat, 01 Jun 2024 10:00:00 GMT\r\n"));
   const auto dats = DatRequests();
   ASSERT_EQ(dats.size(), 1u);
   const ReceivedRequest& request = dats[0];
@@ -304,17 +306,15 @@ TEST_F(ApiRoute, RefusesRequestsWhosePartsAreTooLong) {
   // characters the signature text is exactly 1023 characters long; one more
   // and it is refused.
   const std::string path = "/" + std::string(255, 'b') + "/dat/" + std::string(255, '1') + ".dat";
-  proxy_->Setting().Update([](SettingValues& v) {
-    v.ApiProfiles[0].AppKey = CDoubleString::FromUtf8(std::string(500, 'k'));
-  });
+  proxy_->Setting().Update(
+      [](SettingValues& v) { v.ApiProfiles[0].AppKey = CDoubleString::FromUtf8(std::string(500, 'k')); });
   Exchange(DatRequest({}, kBoardHost, path));
   EXPECT_EQ(LastStatus(), u"成功");
   ASSERT_EQ(DatRequests().size(), 2u);
   EXPECT_EQ(DatRequests()[1].target, "/v1/egg/" + std::string(255, 'b') + "/" + std::string(255, '1'));
 
-  proxy_->Setting().Update([](SettingValues& v) {
-    v.ApiProfiles[0].AppKey = CDoubleString::FromUtf8(std::string(501, 'k'));
-  });
+  proxy_->Setting().Update(
+      [](SettingValues& v) { v.ApiProfiles[0].AppKey = CDoubleString::FromUtf8(std::string(501, 'k')); });
   EXPECT_EQ(Exchange(DatRequest({}, kBoardHost, path)), "");
   EXPECT_TRUE(LastStatus().starts_with(u"失敗(-1,"));
   EXPECT_EQ(DatRequests().size(), 2u) << "nothing sent for a refused request";

@@ -54,8 +54,8 @@ inline constexpr const char* kSessionPrefix = "SESSION-ID=Monazilla/1.00:";
 inline std::string ExpectedHmac(std::string_view key, std::string_view message) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(message.data()),
-       message.size(), digest, &length);
+  HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
+       reinterpret_cast<const unsigned char*>(message.data()), message.size(), digest, &length);
   std::string hex;
   char byte[3];
   for (unsigned int i = 0; i < length; ++i) {
@@ -197,7 +197,8 @@ class ApiEndToEnd : public ::testing::Test {
       queue.pop_front();
       return next;
     }
-    if (request.target == "/v1/auth/") return ScriptedResponse::Ok(kSessionPrefix + ("SID" + std::to_string(++issued_)));
+    if (request.target == "/v1/auth/")
+      return ScriptedResponse::Ok(kSessionPrefix + ("SID" + std::to_string(++issued_)));
     return ScriptedResponse::Ok(SmallDat());
   }
 
