@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "acquire/CDatCache.h"
 #include "app/HeadlessShell.h"
 #include "core/ProxyServer.h"
 #include "shell/CSetting.h"
@@ -34,7 +35,8 @@ int RunHeadless(const std::string& iniPath) {
   sigset_t stopSignals = BlockStopSignals();
   CSetting setting;
   HeadlessShell shell(setting);
-  ProxyServer server(setting, shell);
+  CDatCache datCache;
+  ProxyServer server(setting, shell, &datCache);
 
   if (setting.Load(iniPath) != 0) {
     shell.StartupFailed(kStrIniMissing);

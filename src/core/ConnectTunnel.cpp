@@ -16,6 +16,7 @@
 #include "core/CGateway.h"
 #include "core/IShell.h"
 #include "core/SocketSend.h"
+#include "platform/HostResolver.h"
 #include "platform/TextCodec.h"
 
 namespace tav {
@@ -117,7 +118,7 @@ int Connect(const Socket& upstream, const Endpoint& endpoint, const CGateway& ct
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
-  if (getaddrinfo(endpoint.host.c_str(), endpoint.port.c_str(), &hints, &found) != 0 || found == nullptr) return -3;
+  if (ResolveHost(endpoint.host.c_str(), endpoint.port.c_str(), &hints, &found) != 0 || found == nullptr) return -3;
   std::unique_ptr<addrinfo, AddrInfoDeleter> addresses(found);
   ::fcntl(upstream.Fd(), F_SETFL, ::fcntl(upstream.Fd(), F_GETFL) | O_NONBLOCK);
   if (::connect(upstream.Fd(), found->ai_addr, found->ai_addrlen) == 0) return 0;

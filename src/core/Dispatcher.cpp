@@ -40,16 +40,25 @@ std::uint64_t LocalFileTime() {
   return static_cast<std::uint64_t>(localMicros) * 10 + 116444736000000000ULL;
 }
 
-// Request ids come from the reader socket and the local time; the 1 ms sleep
-// under the lock keeps two requests from sharing a millisecond.
+// Request ids come from the reader socket and the local time. No two
+// requests may share a millisecond: a request numbered within the
+// millisecond of the one before takes the next millisecond instead of
+// sleeping for it under the lock.
 std::uint32_t NumberRequest(CGateway& ctx) {
-  std::unique_lock<std::recursive_mutex> lock;
-  if (ctx.setting != nullptr) lock = std::unique_lock(ctx.setting->DispatchLock());
+  static std::mutex numberingMutex;
+  static std::uint64_t lastMillisecond = 0;
   std::uint64_t fileTime = LocalFileTime();
-  auto id = static_cast<std::uint32_t>(ctx.readerSocket) ^ static_cast<std::uint32_t>(fileTime) ^
-            static_cast<std::uint32_t>(fileTime >> 32);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  return id;
+  {
+    // A lock of its own: a worker that holds the dispatch lock must never
+    // wait here for one that waits for the dispatch lock.
+    std::lock_guard numberingLock(numberingMutex);
+    std::uint64_t millisecond = fileTime / 10000;
+    if (millisecond <= lastMillisecond) millisecond = lastMillisecond + 1;
+    lastMillisecond = millisecond;
+    fileTime = millisecond * 10000;
+  }
+  return static_cast<std::uint32_t>(ctx.readerSocket) ^ static_cast<std::uint32_t>(fileTime) ^
+         static_cast<std::uint32_t>(fileTime >> 32);
 }
 
 void SetCell(CGateway& ctx, int column, const std::u16string& text, int image = kImageKeep) {

@@ -17,6 +17,7 @@
 #include "core/IShell.h"
 #include "core/ReaderSocket.h"
 #include "core/RequestAssembler.h"
+#include "platform/HostResolver.h"
 #include "shell/CSetting.h"
 
 namespace tav {
@@ -33,7 +34,7 @@ bool ResolveBindAddress(const std::string& host, in_addr& address) {
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* result = nullptr;
-  if (::getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) return false;
+  if (ResolveHost(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) return false;
   address = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr;
   ::freeaddrinfo(result);
   return true;

@@ -30,7 +30,7 @@ TEST(Classify, BoardRequestsByPathAndHost) {
   EXPECT_EQ(classify("egg.2ch.net", "/board/dat/123.dat"), ClassDat);
   EXPECT_EQ(classify("egg.5ch.net", "/board/dat/123.dat"), ClassDat);
   EXPECT_EQ(classify("pie.bbspink.com", "/board/dat/123.dat"), ClassDat);
-  EXPECT_EQ(classify("example.org", "/board/dat/123.dat"), ClassPassThrough);
+  EXPECT_EQ(classify("www.example.test", "/board/dat/123.dat"), ClassPassThrough);
   EXPECT_EQ(classify("egg.2ch.net", "/board/kako/1/subject.txt"), ClassSubject);
   EXPECT_EQ(classify("headline.2ch.net", "/bbynews/dat/1.dat"), ClassHeadlineDat);
   EXPECT_EQ(classify("egg.2ch.net", "/board/kako/123/1234567890.dat"), ClassPassThrough);
@@ -78,7 +78,7 @@ TEST(Dispatch, LabelsFollowModeAndRules) {
   send("carpenter.2ch.net", "/a/dat/1.dat");
   send("jsonhost.2ch.net", "/a/dat/2.dat");
   send("egg.2ch.net", "/a/dat/3.dat");
-  send("example.org", "/a/dat/4.dat");
+  send("www.example.test", "/a/dat/4.dat");
   ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(4));
   auto rows = proxy.Shell().FinishedRows();
   EXPECT_EQ(rows[0].cells[4], u"直接");

@@ -20,23 +20,23 @@ TEST(ProxyServer, DispatchesARequestOnlyOnceItIsComplete) {
   ProxyHarness proxy;
   LoopbackClient reader(proxy.Port());
   ASSERT_TRUE(reader.Connected());
-  reader.Send("GET http://example.org/pieces HTTP/1.1\r\n");
+  reader.Send("GET http://www.example.test/pieces HTTP/1.1\r\n");
   std::this_thread::sleep_for(300ms);
-  reader.Send("Host: example.org\r\n");
+  reader.Send("Host: www.example.test\r\n");
   std::this_thread::sleep_for(300ms);
   EXPECT_TRUE(proxy.Shell().FinishedRows().empty());
   reader.Send("\r\n");
   ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(1));
   auto row = proxy.Shell().FinishedRows()[0];
   EXPECT_EQ(row.cells[3], u"GET /pieces");
-  EXPECT_EQ(row.cells[2], u"example.org");
+  EXPECT_EQ(row.cells[2], u"www.example.test");
   EXPECT_EQ(row.cells[4], u"直接");
 }
 
 TEST(ProxyServer, SecondRequestOnAConnectionStartsFromAnEmptyBuffer) {
   ProxyHarness proxy;
   LoopbackClient reader(proxy.Port());
-  reader.Send(Get("example.org", "/first", "X-Padding: " + std::string(500, 'p') + "\r\n"));
+  reader.Send(Get("www.example.test", "/first", "X-Padding: " + std::string(500, 'p') + "\r\n"));
   ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(1));
   std::string second = "BOGUS /second HTTP/1.1\r\n\r\n";
   reader.Send(second);
@@ -74,7 +74,7 @@ TEST(ProxyServer, CapsAnOversizedRequestHeader) {
 TEST(ProxyServer, RefusesAPostBodyOverOneMebibyte) {
   ProxyHarness proxy;
   LoopbackClient reader(proxy.Port());
-  reader.Send("POST http://example.org/upload HTTP/1.1\r\nHost: example.org\r\nContent-Length: 2000000\r\n\r\n");
+  reader.Send("POST http://www.example.test/upload HTTP/1.1\r\nHost: www.example.test\r\nContent-Length: 2000000\r\n\r\n");
   ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(1));
   EXPECT_EQ(proxy.Shell().FinishedRows()[0].cells[3].substr(0, 8), u"不正リクエスト(");
   EXPECT_TRUE(reader.WaitForClose(2000));
@@ -83,9 +83,9 @@ TEST(ProxyServer, RefusesAPostBodyOverOneMebibyte) {
 TEST(ProxyServer, ConnectionCloseRequestClosesAfterTheAnswer) {
   ProxyHarness proxy;
   LoopbackClient keep(proxy.Port());
-  keep.Send(Get("example.org", "/keep"));
+  keep.Send(Get("www.example.test", "/keep"));
   LoopbackClient close(proxy.Port());
-  close.Send(Get("example.org", "/close", "Connection: close\r\n"));
+  close.Send(Get("www.example.test", "/close", "Connection: close\r\n"));
   ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(2));
   EXPECT_TRUE(close.WaitForClose(1500));
   EXPECT_FALSE(keep.WaitForClose(1000)) << "without Connection: close the connection stays open";
@@ -94,7 +94,7 @@ TEST(ProxyServer, ConnectionCloseRequestClosesAfterTheAnswer) {
 TEST(ProxyServer, CloseConnectionSettingClosesEveryExchange) {
   ProxyHarness proxy([](SettingValues& v) { v.CloseConnection = 1; });
   LoopbackClient reader(proxy.Port());
-  reader.Send(Get("example.org", "/x"));
+  reader.Send(Get("www.example.test", "/x"));
   EXPECT_TRUE(reader.WaitForClose(1500));
 }
 
@@ -103,7 +103,7 @@ TEST(ProxyServer, ManyDroppedConnectionsLeaveNothingBehind) {
   for (int i = 0; i < 1000; ++i) {
     LoopbackClient reader(proxy.Port());
     if (i % 3 == 0) reader.Send("GET /half");
-    if (i % 3 == 1) reader.Send(Get("example.org", "/whole"));
+    if (i % 3 == 1) reader.Send(Get("www.example.test", "/whole"));
   }
   for (int tries = 0; tries < 100 && proxy.Server().ActiveConnections() != 0; ++tries) {
     std::this_thread::sleep_for(50ms);
@@ -144,7 +144,7 @@ TEST(ProxyServer, TrayFollowsConnectionsAndFailures) {
   EXPECT_TRUE(proxy.Shell().TrayErrorFlag());
   {
     LoopbackClient reader(proxy.Port());
-    reader.Send(Get("example.org", "/ok", "Connection: close\r\n"));
+    reader.Send(Get("www.example.test", "/ok", "Connection: close\r\n"));
     ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(2));
     reader.WaitForClose(2000);
   }

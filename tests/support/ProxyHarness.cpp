@@ -5,9 +5,11 @@ namespace tav::test {
 ProxyHarness::ProxyHarness(const Configure& configure, bool start) : shell_(setting_) {
   setting_.Update([&](SettingValues& values) {
     values.GatewayPort = 0;
+    values.ProxyMode = 2;
+    values.Proxy = CDoubleString::FromUtf8(sink_.Authority());
     if (configure) configure(values);
   });
-  server_ = std::make_unique<ProxyServer>(setting_, shell_);
+  server_ = std::make_unique<ProxyServer>(setting_, shell_, &datCache_);
   if (start) Start();
 }
 

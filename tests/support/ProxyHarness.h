@@ -1,12 +1,18 @@
 #pragma once
 // A proxy on an ephemeral loopback port with a recording shell, for end-to-end
 // tests: a test's reader connects to Port().
+//
+// Unless a test configures otherwise, every upstream request of the proxy
+// goes to Sink(), a local fake server acting as the upstream proxy, so that
+// no test ever reaches a real host, whatever name its request carries.
 
 #include <functional>
 #include <memory>
 
+#include "acquire/CDatCache.h"
 #include "core/ProxyServer.h"
 #include "shell/CSetting.h"
+#include "support/FakeHttpServer.h"
 #include "support/RecordingShell.h"
 
 namespace tav::test {
@@ -21,12 +27,16 @@ class ProxyHarness {
   int Port() const { return server_->Port(); }
   CSetting& Setting() { return setting_; }
   RecordingShell& Shell() { return shell_; }
+  CDatCache& DatCache() { return datCache_; }
   ProxyServer& Server() { return *server_; }
+  FakeHttpServer& Sink() { return sink_; }
   void Stop() { server_->Stop(); }
 
  private:
+  FakeHttpServer sink_;
   CSetting setting_;
   RecordingShell shell_;
+  CDatCache datCache_;
   std::unique_ptr<ProxyServer> server_;
 };
 
