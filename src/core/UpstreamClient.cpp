@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -33,6 +34,8 @@ using Clock = std::chrono::steady_clock;
 // fetch. (The system's HTTP client buffered its socket reads the same way,
 // independently of the block size its callers read with.)
 constexpr int kMinReadBlock = 64 * 1024;
+// The most a Content-Length may reserve in advance; longer bodies grow.
+constexpr curl_off_t kMaxReserve = 64 * 1024 * 1024;
 
 void EnsureCurlReady() {
   static std::once_flag once;
@@ -263,6 +266,7 @@ class Transfer {
   bool HeadersDone() const { return headersDone_; }
   bool ReaderStopped() const { return readerStopped_; }
   bool BufferFailed() const { return bufferFailed_; }
+  void SetHandle(CURL* handle) { handle_ = handle; }
 
  private:
   // Lines of every response block arrive here, interim ones included; only
@@ -301,11 +305,23 @@ class Transfer {
 
   bool BodyBytes(const char* data, size_t length) {
     lastActivity_ = Clock::now();
-    if (response_ != nullptr && !Store([&] { response_->body.append(data, length); })) return false;
+    if (response_ != nullptr && !Store([&] { Collect(data, length); })) return false;
     if (!Stream(data, length)) return false;
     size_ += static_cast<std::int64_t>(length);
     lastActivity_ = Clock::now();
     return true;
+  }
+
+  // A body of known length gets its whole area at once: growing block by
+  // block copied a large body several times and cost more than the transfer.
+  void Collect(const char* data, size_t length) {
+    std::string& body = response_->body;
+    if (body.empty()) {
+      curl_off_t announced = -1;
+      curl_easy_getinfo(handle_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+      if (announced > 0) body.reserve(static_cast<std::size_t>(std::min<curl_off_t>(announced, kMaxReserve)));
+    }
+    body.append(data, length);
   }
 
   template <typename Action>
@@ -341,6 +357,7 @@ class Transfer {
   }
 
   CGateway& ctx_;
+  CURL* handle_ = nullptr;
   const FetchRequest& request_;
   FetchResponse* response_;
   const int waitSeconds_;
@@ -422,6 +439,7 @@ bool FetchUrl(CGateway& ctx, const FetchRequest& request, FetchResponse* respons
   if (request.readerSocket >= 0) SendAtOnce(request.readerSocket);
   Transfer transfer(ctx, request, response);
   CURL* h = easy.Get();
+  transfer.SetHandle(h);
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);

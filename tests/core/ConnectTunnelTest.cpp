@@ -1,9 +1,15 @@
 #include "core/ConnectTunnel.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
+#include <thread>
 
 #include "core/CGateway.h"
 #include "platform/TextCodec.h"
@@ -95,6 +101,45 @@ TEST_F(ConnectTunnelTest, EndsWhenTheServerCloses) {
   ASSERT_EQ(tunnel.wait_for(900ms), std::future_status::ready);
   EXPECT_EQ(tunnel.get(), 0);
   EXPECT_TRUE(reader.Collected().ends_with("short"));
+}
+
+TEST_F(ConnectTunnelTest, ServerThatStopsReadingDoesNotHoldTheWorker) {
+  // A listener that never accepts: the kernel completes the connection, but
+  // nobody reads, so the tunnel's sends to it soon find no room.
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+
+  ctx.cfg = [] {
+    auto values = std::make_shared<SettingValues>();
+    values->ReceiveTimeOut = 1000;
+    return values;
+  }();
+  std::atomic<bool> cancel{false};
+  ctx.cancel = &cancel;
+  auto tunnel = Start("127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+  ASSERT_TRUE(reader.WaitForText(kEstablished, 5s));
+  std::thread flood([&] {
+    const std::string block(1 << 20, 'f');
+    for (int i = 0; i < 64 && !cancel; ++i) {
+      if (::send(reader.ReaderSide(), block.data(), block.size(), MSG_NOSIGNAL) <= 0) break;
+    }
+  });
+  std::this_thread::sleep_for(1500ms);
+  cancel = true;  // the server shuts down
+  const bool ended = tunnel.wait_for(5s) == std::future_status::ready;
+  ::close(listener);  // frees a tunnel stuck in a blocking send, so that a failure cannot hang the test
+  reader.ShutdownReaderSending();
+  ::shutdown(reader.ReaderSide(), SHUT_RDWR);
+  flood.join();
+  EXPECT_TRUE(ended);
+  EXPECT_EQ(tunnel.get(), 0);
+  EXPECT_GT(bytesSent, 0);
 }
 
 TEST_F(ConnectTunnelTest, NameThatDoesNotResolveAnswersNothing) {
