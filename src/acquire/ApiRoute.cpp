@@ -235,8 +235,10 @@ AttemptOutcome RequestDat(CGateway& ctx, std::string_view request, std::int64_t&
   }
   StoreSessionId(ctx, sessionId);
 
-  CHttpHeaderInfo header;
-  if (ParseRequestHeader(request, header, true) != 0) return {-1};
+  // The dispatcher's parse, which carries a headline request's rewritten
+  // host and path; a caller without one has the request parsed here.
+  CHttpHeaderInfo header = ctx.header;
+  if (header.method.Empty() && ParseRequestHeader(request, header, true) != 0) return {-1};
   const std::optional<DatTarget> target = DatTargetOf(header);
   if (!target) return {-1};
   const std::optional<std::string> body = SignedBody(*target, sessionId, *profile);
