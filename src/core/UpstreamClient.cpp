@@ -49,6 +49,7 @@ struct ListDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
 
 // One curl handle per thread, reset before every request. Resetting keeps
 // the handle's connection cache and TLS sessions, so that requests of one
@@ -91,7 +92,6 @@ class ThreadHandle {
   bool* busyFlag_ = nullptr;
   EasyHandle own_;
 };
-using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
 
 std::u16string NumberText(std::int64_t value) { return Utf8ToUtf16(std::to_string(value)); }
 
@@ -252,11 +252,15 @@ class Transfer {
         idleLimit_(ctx.cfg ? ctx.cfg->ReceiveTimeOut : 30000),
         lastActivity_(Clock::now()) {}
 
+  // curl callbacks. Nothing may be thrown through curl: a response that
+  // cannot be held (no memory) fails the transfer instead.
   static size_t OnHeader(char* data, size_t, size_t length, void* self) {
-    return static_cast<Transfer*>(self)->HeaderLine(std::string_view(data, length)) ? length : 0;
+    auto& transfer = *static_cast<Transfer*>(self);
+    return transfer.Guarded([&] { return transfer.HeaderLine(std::string_view(data, length)); }) ? length : 0;
   }
   static size_t OnBody(char* data, size_t, size_t length, void* self) {
-    return static_cast<Transfer*>(self)->BodyBytes(data, length) ? length : 0;
+    auto& transfer = *static_cast<Transfer*>(self);
+    return transfer.Guarded([&] { return transfer.BodyBytes(data, length); }) ? length : 0;
   }
   static int OnProgress(void* self, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) {
     return static_cast<Transfer*>(self)->KeepGoing(downloaded + uploaded) ? 0 : 1;
@@ -299,13 +303,13 @@ class Transfer {
     if (block_.find("Connection: close") != std::string::npos) ctx_.header.closeFlag = 1;
     const std::u16string wide = Cp932ToUtf16(block_);
     size_ += static_cast<std::int64_t>(wide.size()) * 2;
-    if (response_ != nullptr && !Store([&] { response_->headers = wide; })) return false;
+    if (response_ != nullptr) response_->headers = wide;
     return Stream(block_.data(), block_.size());
   }
 
   bool BodyBytes(const char* data, size_t length) {
     lastActivity_ = Clock::now();
-    if (response_ != nullptr && !Store([&] { Collect(data, length); })) return false;
+    if (response_ != nullptr) Collect(data, length);
     if (!Stream(data, length)) return false;
     size_ += static_cast<std::int64_t>(length);
     lastActivity_ = Clock::now();
@@ -324,12 +328,11 @@ class Transfer {
     body.append(data, length);
   }
 
-  template <typename Action>
-  bool Store(Action action) {
+  template <typename Step>
+  bool Guarded(Step step) {
     try {
-      action();
-      return true;
-    } catch (const std::bad_alloc&) {
+      return step();
+    } catch (...) {  // std::bad_alloc, std::length_error
       bufferFailed_ = true;
       return false;
     }

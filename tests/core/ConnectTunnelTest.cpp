@@ -15,6 +15,8 @@
 #include "platform/TextCodec.h"
 #include "support/FakeHttpServer.h"
 #include "support/LogRecordingShell.h"
+#include "support/LoopbackClient.h"
+#include "support/ProxyHarness.h"
 #include "support/ReaderSocketPair.h"
 
 namespace tav {
@@ -188,3 +190,33 @@ TEST_F(ConnectTunnelTest, UrlTargetsNameTheirHostAndPort) {
 
 }  // namespace
 }  // namespace tav
+
+// ---------------------------------------------------------------------------
+// Through the whole proxy: reader -> listener and worker -> tunnel -> server.
+
+namespace tav::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(ConnectViaProxy, RelayIsCountedInTheLogRow) {
+  FakeHttpServer server;
+  const ScriptedResponse answer = ScriptedResponse::Ok(std::string(9000, 't'));
+  server.Enqueue(answer);
+  ProxyHarness proxy;
+  LoopbackClient reader(proxy.Port());
+  reader.Send("CONNECT " + server.Authority() + " HTTP/1.1\r\nHost: " + server.Authority() + "\r\n\r\n");
+  ASSERT_EQ(reader.ReadAtLeast(kEstablished.size()), kEstablished);
+  const std::string payload = "GET /t HTTP/1.1\r\nHost: x\r\n\r\n";
+  reader.Send(payload);
+  EXPECT_EQ(reader.ReadAtLeast(answer.Wire().size()), answer.Wire());
+  ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(1, 5000));
+  const auto row = proxy.Shell().FinishedRows()[0];
+  EXPECT_EQ(row.cells[4], u"SSL");
+  EXPECT_EQ(row.cells[6], Utf8ToUtf16(std::to_string(answer.Wire().size())));
+  EXPECT_EQ(row.cells[7], Utf8ToUtf16(std::to_string(payload.size())));
+  EXPECT_TRUE(server.WaitForClosedConnections(1, 5s));
+}
+
+}  // namespace
+}  // namespace tav::test
