@@ -4,11 +4,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <memory>
 
 #include "core/CGateway.h"
 #include "platform/TextCodec.h"
 #include "support/FakeHttpServer.h"
 #include "support/LogRecordingShell.h"
+#include "support/LoopbackClient.h"
+#include "support/ProxyHarness.h"
 #include "support/ReaderSocketPair.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TestCertificateAuthority.h"
@@ -401,3 +405,93 @@ TEST_F(PassThroughTest, RedirectIsPassedBackNotFollowed) {
 
 }  // namespace
 }  // namespace tav
+
+// ---------------------------------------------------------------------------
+// Through the whole proxy: reader -> listener and worker -> pass-through ->
+// fake upstream (named as the proxy's upstream proxy).
+
+namespace tav::test {
+namespace {
+
+class PassThroughViaProxy : public ::testing::Test {
+ protected:
+  PassThroughViaProxy() { env.ClearProxyAndCaVariables(); }
+
+  std::unique_ptr<ProxyHarness> StartProxy(const std::function<void(SettingValues&)>& more = {}) {
+    return std::make_unique<ProxyHarness>([&](SettingValues& v) {
+      v.ProxyMode = 2;
+      v.Proxy = CDoubleString::FromUtf8(upstream.Authority());
+      v.DatMode = 0;
+      if (more) more(v);
+    });
+  }
+
+  static std::string Get(const std::string& path, const std::string& extra = {}) {
+    return "GET http://www.example.test" + path + " HTTP/1.1\r\nHost: www.example.test\r\n" + extra + "\r\n";
+  }
+
+  ScopedEnvironment env;
+  FakeHttpServer upstream;
+};
+
+TEST_F(PassThroughViaProxy, AnswerReachesTheReaderAndTheLogRow) {
+  const ScriptedResponse answer = ScriptedResponse::Ok("<html>page</html>", "text/html");
+  upstream.Enqueue(answer);
+  auto proxy = StartProxy();
+  LoopbackClient reader(proxy->Port());
+  reader.Send(Get("/page?x=1"));
+  EXPECT_EQ(reader.ReadAtLeast(answer.Wire().size()), answer.Wire());
+  ASSERT_TRUE(proxy->Shell().WaitForFinishedRows(1));
+  const auto row = proxy->Shell().FinishedRows()[0];
+  const std::string head = answer.Wire().substr(0, answer.Wire().size() - answer.body.size());
+  const std::u16string size = Utf8ToUtf16(std::to_string(head.size() * 2 + answer.body.size()));
+  EXPECT_EQ(row.cells[4], u"直接");
+  EXPECT_EQ(row.cells[5], u"成功");
+  EXPECT_EQ(row.cells[6], size);
+  EXPECT_EQ(row.cells[7], size);
+  EXPECT_EQ(upstream.Requests().at(0).target, "http://www.example.test/page?x=1");
+}
+
+TEST_F(PassThroughViaProxy, ConnectionStaysOpenWithoutConnectionClose) {
+  const ScriptedResponse first = ScriptedResponse::Ok("first");
+  const ScriptedResponse second = ScriptedResponse::Ok("second");
+  upstream.Enqueue(first);
+  upstream.Enqueue(second);
+  auto proxy = StartProxy();
+  LoopbackClient reader(proxy->Port());
+  reader.Send(Get("/1"));
+  EXPECT_EQ(reader.ReadAtLeast(first.Wire().size()), first.Wire());
+  reader.Send(Get("/2"));
+  EXPECT_EQ(reader.ReadAtLeast(second.Wire().size()), second.Wire());
+  EXPECT_EQ(upstream.RequestCount(), 2u);
+}
+
+TEST_F(PassThroughViaProxy, ConnectionCloseOfTheServerClosesTheReaderConnection) {
+  ScriptedResponse closing = ScriptedResponse::Ok("bye");
+  closing.closeConnection = true;
+  upstream.Enqueue(closing);
+  auto proxy = StartProxy();
+  LoopbackClient reader(proxy->Port());
+  reader.Send(Get("/"));
+  EXPECT_EQ(reader.ReadAtLeast(closing.Wire().size()), closing.Wire());
+  // Well before the 3-second idle limit would close it.
+  EXPECT_TRUE(reader.WaitForClose(1500));
+}
+
+TEST_F(PassThroughViaProxy, StallingServerEndsByTheReceiveTimeoutAndFreesTheWorker) {
+  upstream.Enqueue(ScriptedResponse::Silence());
+  const ScriptedResponse next = ScriptedResponse::Ok("next");
+  upstream.Enqueue(next);
+  auto proxy = StartProxy([](SettingValues& v) { v.ReceiveTimeOut = 1000; });
+  LoopbackClient reader(proxy->Port());
+  const auto start = std::chrono::steady_clock::now();
+  reader.Send(Get("/stall"));
+  ASSERT_TRUE(proxy->Shell().WaitForFinishedRows(1, 5000));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+  // The same connection carries the next request.
+  reader.Send(Get("/next"));
+  EXPECT_EQ(reader.ReadAtLeast(next.Wire().size()), next.Wire());
+}
+
+}  // namespace
+}  // namespace tav::test
