@@ -38,7 +38,9 @@ std::string_view After(std::string_view text, std::string_view marker) {
   return at == std::string_view::npos ? std::string_view() : text.substr(at + marker.size());
 }
 
-bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+bool Contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
+}
 
 // Server label and board of a request: the Host up to its first dot, and the
 // path's first segment.
@@ -71,8 +73,8 @@ const std::string& BoardDomain(const SettingValues& cfg, std::string_view addres
 std::string BoardPageUrl(const CGateway& ctx, const BoardAddress& address, std::string_view addressedTo,
                          std::string_view page) {
   const bool https = ctx.cfg->HtmlSSL != 0 || ctx.header.httpsTarget;
-  return std::string(https ? "https" : "http") + "://" + address.server + BoardDomain(*ctx.cfg, addressedTo) + "/" +
-         address.board + "/" + std::string(page);
+  return std::string(https ? "https" : "http") + "://" + address.server + BoardDomain(*ctx.cfg, addressedTo) +
+         "/" + address.board + "/" + std::string(page);
 }
 
 // The value of the reply's Date line, or empty.
@@ -93,7 +95,9 @@ int ReplyStatus(std::string_view headers) {
   return status;
 }
 
-bool IsGzip(std::string_view body) { return body.size() >= 4 && std::memcmp(body.data(), "\x1F\x8B\x08\x00", 4) == 0; }
+bool IsGzip(std::string_view body) {
+  return body.size() >= 4 && std::memcmp(body.data(), "\x1F\x8B\x08\x00", 4) == 0;
+}
 
 // The page text of a reply body: inflated when it is gzip, otherwise as it
 // came. 0, or 33039 for a gzip body that states too large a size or cannot
@@ -212,7 +216,8 @@ struct ThreadLocation {
 bool IsPlainName(std::string_view name) {
   if (name.empty()) return false;
   for (char c : name) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+    const bool plain =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
     if (!plain) return false;
   }
   return true;

@@ -3,8 +3,6 @@
 // (reached as the upstream proxy, so that its requests name the real board
 // hosts) for the board's subback.html or index.html.
 
-#include "acquire/SubjectRoute.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -12,6 +10,7 @@
 
 #include "ConverterTestPages.h"
 #include "acquire/HtmlConverter.h"
+#include "acquire/SubjectRoute.h"
 #include "platform/CBregOnig.h"
 #include "platform/TextCodec.h"
 #include "support/FakeHttpServer.h"
@@ -28,6 +27,8 @@ using testpages::Layout;
 constexpr char kBoardDate[] = "Tue, 08 Dec 2026 16:05:05 GMT";
 constexpr char kReaderAgent[] = "Monazilla/1.00 JaneStyle/4.23";
 constexpr char kSubjectUrl[] = "http://egg.2ch.net/applism/subject.txt";
+// The domain the boards are asked under with the "5ch" switch on.
+const std::string kSecondary = SettingValues{}.Domains.Secondary;
 
 std::string ReaderRequest(const std::string& url, const std::string& extra = "") {
   const std::size_t hostStart = url.find("//") + 2;
@@ -37,8 +38,8 @@ std::string ReaderRequest(const std::string& url, const std::string& extra = "")
 }
 
 ScriptedResponse HtmlAnswer(std::string page) {
-  return ScriptedResponse::Status(200, "OK", {{"Date", kBoardDate}, {"Content-Type", "text/html; charset=Shift_JIS"}},
-                                  std::move(page));
+  return ScriptedResponse::Status(
+      200, "OK", {{"Date", kBoardDate}, {"Content-Type", "text/html; charset=Shift_JIS"}}, std::move(page));
 }
 
 // A list link as the subback page writes it.
@@ -49,9 +50,13 @@ std::string ListLink(const std::string& key, int number, const std::string& titl
 // A subback page in Shift_JIS around the given links, with the page's own
 // navigation links before and after them.
 std::string SubbackPage(const std::string& links) {
-  return Sjis("<html><head><title>スレッド一覧</title></head><body>\n"
-              "<div><a href=\"../\">■掲示板に戻る■</a> <a href=\"./\">全部</a></div>\n<small id=\"trad\">\n") +
-         links + Sjis("</small>\n<div align=\"right\"><a href=\"//www.5ch.net/\">5ちゃんねる</a></div></body></html>\n");
+  return Sjis(
+             "<html><head><title>スレッド一覧</title></head><body>\n"
+             "<div><a href=\"../\">■掲示板に戻る■</a> <a href=\"./\">全部</a></div>\n<small id=\"trad\">\n") +
+         links +
+         Sjis(
+             "</small>\n<div align=\"right\"><a "
+             "href=\"//www.5ch.net/\">5ちゃんねる</a></div></body></html>\n");
 }
 
 // The dat the converters make of a page, with regex mode off.
@@ -124,7 +129,7 @@ TEST_F(SubjectRouteTest, AsksForTheSubbackPageWithTheReadersAgentAndNoCompressio
   auto requests = board_.Requests();
   ASSERT_EQ(requests.size(), 2u);
   const ReceivedRequest& plain = requests[0];
-  EXPECT_EQ(plain.requestLine, "GET http://egg.5ch.net/applism/subback.html HTTP/1.1");
+  EXPECT_EQ(plain.requestLine, "GET http://egg" + kSecondary + "/applism/subback.html HTTP/1.1");
   EXPECT_EQ(plain.Header("User-Agent").value_or(""), kReaderAgent);
   EXPECT_EQ(plain.Header("Accept").value_or(""), "text/html, application/xhtml+xml, */*");
   EXPECT_EQ(plain.Header("Accept-Language").value_or(""), "ja,en-us;q=0.7,en;q=0.3");
@@ -153,6 +158,7 @@ TEST_F(SubjectRouteTest, HtmlSslFetchesTheSubbackPageOverHttps) {
   ProxyHarness proxy([&](SettingValues& v) {
     v.SubjectSubback = 1;
     v.HtmlSSL = 1;
+    v.Use5ch = 0;  // a host the test certificate covers
     v.ProxyMode = 2;
     v.Proxy = CDoubleString::FromUtf8(upstream);
   });
@@ -163,15 +169,14 @@ TEST_F(SubjectRouteTest, HtmlSslFetchesTheSubbackPageOverHttps) {
   ASSERT_FALSE(requests.empty());
   EXPECT_TRUE(requests.back().tls);
   EXPECT_EQ(requests.back().target, "/applism/subback.html");
-  EXPECT_EQ(requests.back().Header("Host").value_or(""), "egg.5ch.net");
+  EXPECT_EQ(requests.back().Header("Host").value_or(""), "egg.2ch.net");
 }
 
 TEST_F(SubjectRouteTest, NavigationLinksAreSkippedAndARangeStillGetsTheWholeList) {
   auto proxy = StartProxy();
   const std::string page =
-      SubbackPage(ListLink("1517988732", 1, Sjis("【速報】テスト スレ (1000)")) +
-                  "<a href=\"../kako/\">" + Sjis("過去ログ") + "</a>\n" +
-                  ListLink("1400000000", 2, Sjis("雑談 ★2 (5)")));
+      SubbackPage(ListLink("1517988732", 1, Sjis("【速報】テスト スレ (1000)")) + "<a href=\"../kako/\">" +
+                  Sjis("過去ログ") + "</a>\n" + ListLink("1400000000", 2, Sjis("雑談 ★2 (5)")));
   const std::string list = "1517988732.dat<>" + Sjis("【速報】テスト スレ (1000)") + "\n1400000000.dat<>" +
                            Sjis("雑談 ★2 (5)") + "\n";
   board_.Enqueue(HtmlAnswer(page));
@@ -258,8 +263,8 @@ TEST_F(SubjectRouteTest, NotModifiedBoardGivesANotModifiedAnswer) {
   board_.Enqueue(ScriptedResponse::Status(304, "Not Modified", {{"Date", kBoardDate}}));
   std::string answer =
       Ask(*proxy, ReaderRequest(kSubjectUrl, "If-Modified-Since: Mon, 07 Dec 2026 00:00:00 GMT\r\n"));
-  EXPECT_EQ(answer, std::string("HTTP/1.1 304 Not Modified\r\nConnection: close\r\nLast-Modified: ") + kBoardDate +
-                        "\r\n\r\n");
+  EXPECT_EQ(answer, std::string("HTTP/1.1 304 Not Modified\r\nConnection: close\r\nLast-Modified: ") +
+                        kBoardDate + "\r\n\r\n");
   LogRow row = OnlyRow(*proxy);
   EXPECT_EQ(row.cells[5], u"成功");
   EXPECT_EQ(row.cells[7], Utf8ToUtf16(std::to_string(answer.size())));
@@ -297,7 +302,8 @@ TEST_F(SubjectRouteTest, SubjectSubbackOffPassesSubjectTxtThrough) {
 constexpr char kHeadlineDatUrl[] = "http://headline.2ch.net/bbynews/dat/1600000000.dat";
 
 std::string IndexPage(const std::string& links) {
-  return Sjis("<html><head><title>ヘッドライン</title></head><body>\n<ul>\n") + links + "</ul></body></html>\n";
+  return Sjis("<html><head><title>ヘッドライン</title></head><body>\n<ul>\n") + links +
+         "</ul></body></html>\n";
 }
 
 std::string IndexLink(const std::string& href, const std::string& title) {
@@ -306,10 +312,10 @@ std::string IndexLink(const std::string& href, const std::string& title) {
 
 TEST_F(SubjectRouteTest, HeadlineRequestIsAnsweredFromTheLinkedThread) {
   auto proxy = StartProxy();
-  ScriptedResponse index = HtmlAnswer(IndexPage(
-      IndexLink("../bbynews/1600000000.html", "リンクのみ") +  // the key, but no read.cgi
-      IndexLink("https://asahi.5ch.net/test/read.cgi/newsplus/1599999999/", "別スレ") +
-      IndexLink("https://ex.5ch.net/test/read.cgi/news/1600000000/l50", "本スレ")));
+  ScriptedResponse index = HtmlAnswer(
+      IndexPage(IndexLink("../bbynews/1600000000.html", "リンクのみ") +  // the key, but no read.cgi
+                IndexLink("https://asahi.5ch.net/test/read.cgi/newsplus/1599999999/", "別スレ") +
+                IndexLink("https://ex.5ch.net/test/read.cgi/news/1600000000/l50", "本スレ")));
   index.gzip = true;
   board_.Enqueue(index);
   const std::string page = testpages::Page(Layout::kDiv, "本スレ", testpages::Numbered({1, 2, 3}));
@@ -323,13 +329,13 @@ TEST_F(SubjectRouteTest, HeadlineRequestIsAnsweredFromTheLinkedThread) {
   auto requests = board_.Requests();
   ASSERT_EQ(requests.size(), 2u);
   const ReceivedRequest& indexRequest = requests[0];
-  EXPECT_EQ(indexRequest.target, "http://headline.5ch.net/bbynews/index.html");
+  EXPECT_EQ(indexRequest.target, "http://headline" + kSecondary + "/bbynews/index.html");
   EXPECT_EQ(indexRequest.Header("User-Agent").value_or(""), kReaderAgent);
   EXPECT_EQ(indexRequest.Header("Accept").value_or(""), "text/html, application/xhtml+xml, */*");
   EXPECT_EQ(indexRequest.Header("Accept-Language").value_or(""), "ja,en-us;q=0.7,en;q=0.3");
   EXPECT_FALSE(indexRequest.Header("If-Modified-Since").has_value());
   EXPECT_FALSE(indexRequest.Header("Accept-Encoding").has_value());
-  EXPECT_EQ(requests[1].target, "http://ex.5ch.net/test/read.cgi/news/1600000000/");
+  EXPECT_EQ(requests[1].target, "http://ex" + kSecondary + "/test/read.cgi/news/1600000000/");
 
   LogRow row = OnlyRow(*proxy);
   EXPECT_EQ(row.cells[2], u"ex.2ch.net");
@@ -339,7 +345,7 @@ TEST_F(SubjectRouteTest, HeadlineRequestIsAnsweredFromTheLinkedThread) {
 }
 
 TEST_F(SubjectRouteTest, HeadlineRequestStaysAsItWasWithoutAUsableLink) {
-  const std::string unchangedThread = "http://headline.5ch.net/test/read.cgi/bbynews/1600000000/";
+  const std::string unchangedThread = "http://headline" + kSecondary + "/test/read.cgi/bbynews/1600000000/";
   const std::string pages[] = {
       IndexPage(IndexLink("https://ex.5ch.net/test/read.cgi/news/1599999999/", "別スレ")),
       IndexPage(""),
@@ -374,7 +380,7 @@ TEST_F(SubjectRouteTest, HeadlineRequestWithoutAKeyIsNotTiedToTheFirstThread) {
   });
   Ask(*proxy, ReaderRequest("http://headline.2ch.net/bbynews/dat/.dat"));
   for (const ReceivedRequest& request : board_.Requests()) {
-    EXPECT_EQ(request.target.find("ex.5ch.net"), std::string::npos) << request.target;
+    EXPECT_EQ(request.target.find("//ex."), std::string::npos) << request.target;
   }
   EXPECT_EQ(OnlyRow(*proxy).cells[2], u"headline.2ch.net");
 }
@@ -394,7 +400,7 @@ TEST_F(SubjectRouteTest, HeadlineRequestStaysAsItWasWhenTheIndexCannotBeRead) {
     Ask(*proxy, ReaderRequest(kHeadlineDatUrl));
     auto requests = board_.Requests();
     ASSERT_EQ(requests.size(), before + 2);
-    EXPECT_EQ(requests.back().target, "http://headline.5ch.net/test/read.cgi/bbynews/1600000000/");
+    EXPECT_EQ(requests.back().target, "http://headline" + kSecondary + "/test/read.cgi/bbynews/1600000000/");
   }
 }
 
