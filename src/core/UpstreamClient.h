@@ -1,5 +1,12 @@
 #pragma once
 // Every request the proxy itself sends to a server goes through FetchUrl.
+//
+// One call sends one HTTP/1.1 request and either collects the answer, streams
+// it to the reader socket as it arrives, or both. Redirects are not followed
+// and bodies are not decoded (a gzip body arrives as the server sent it); a
+// chunked body is handed on de-chunked, and the first letter of its
+// "Transfer-Encoding: chunked" line becomes "x" so that nobody de-chunks it
+// a second time.
 
 #include <cstdint>
 #include <optional>
@@ -14,14 +21,23 @@ struct FetchRequest {
   std::u16string url;                    // absolute http:// or https:// URL
   std::optional<std::u16string> agent;   // no value: no User-Agent of the client's own
   std::u16string extraHeaders;           // lines ending in "\r\n", sent as they are
+  // The same lines as CP932 bytes, used instead of `extraHeaders` when not
+  // empty: the pass-through forwards the reader's bytes without a round trip
+  // through UTF-16.
+  std::string extraHeaderBytes;
   std::optional<std::string> body;       // sent by its length, NUL bytes included
-  std::u16string acceptType;             // e.g. u"Accept: */*"
+  // The Accept line sent when the extra lines carry none ("Accept: */*", or a
+  // bare type list such as "text/html, */*"). Empty: no Accept line.
+  std::u16string acceptType;
   int readerSocket = -1;                 // stream headers and body to the reader
   bool logFlag = false;                  // show progress in the request's log row
 };
 
 struct FetchResponse {
-  std::u16string headers;  // status line and header lines, CRLF-joined, ending "\r\n\r\n"
+  // The final response's status line and header lines, CRLF-joined, ending
+  // with the empty line ("\r\n\r\n"). Never an interim 1xx answer nor the
+  // answer of a proxy to CONNECT.
+  std::u16string headers;
   std::string body;        // as received (not decoded)
 
   // Size as the access log counts it: two bytes per header unit plus the body.
@@ -30,13 +46,21 @@ struct FetchResponse {
 };
 
 // Sends one request. `response` (optional) collects the answer; `size`
-// receives the count described above, also when only streaming. Returns
-// true when the request was sent and no read failed.
+// (optional) receives the count described above, also when only streaming.
+// Returns true when the request was answered and no read failed (a reader
+// that stops taking bytes ends the transfer early without failing it).
+// On return ctx.errorDetail holds the transfer's libcurl code (0 = fine).
+//
+// Settings used: ProxyMode / Proxy, RecvBufferSize, ReceiveTimeOut (also the
+// limit for a transfer that makes no progress). Servers are always verified;
+// the environment variable SSL_CERT_FILE (or CURL_CA_BUNDLE) may name the CA
+// bundle to trust instead of the system store.
 bool FetchUrl(CGateway& ctx, const FetchRequest& request, FetchResponse* response, std::int64_t* size);
 
 // Inflates gzip data (window bits 31) into `out`, whose capacity is given in
 // `capacity` and replaced by the decoded length on success. 0 on success, -3
-// for damaged or truncated data, another zlib code otherwise.
+// for damaged or truncated data, another zlib code otherwise (Z_BUF_ERROR, -5,
+// when the data decodes to more than the capacity).
 int InflateBody(const CGateway* ctx, char* out, std::int64_t& capacity, const char* gzip, std::int64_t gzipLength);
 
 }  // namespace tav

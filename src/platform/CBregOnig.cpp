@@ -1,9 +1,259 @@
 #include "platform/CBregOnig.h"
 
+#include <oniguruma.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
 namespace tav {
 
-CBregOnig::CBregOnig(bool load) : loaded_(load) {}
+struct BRegexp::Compiled {
+  Compiled() = default;
+  Compiled(const Compiled&) = delete;
+  Compiled& operator=(const Compiled&) = delete;
+  ~Compiled() {
+    if (region != nullptr) onig_region_free(region, 1);
+    if (regex != nullptr) onig_free(regex);
+  }
+
+  std::string pattern;  // the slash-delimited text it was built from
+  OnigRegex regex = nullptr;
+  OnigRegion* region = nullptr;
+};
+
+BRegexp::BRegexp() = default;
+BRegexp::~BRegexp() = default;
+
+namespace {
+
+bool IsSjisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+void SetMessage(char* message, const char* text) {
+  if (message == nullptr) return;
+  std::size_t n = std::strlen(text);
+  if (n >= kBregMessageSize) n = kBregMessageSize - 1;
+  std::memcpy(message, text, n);
+  message[n] = '\0';
+}
+
+void SetEngineMessage(char* message, int code, OnigErrorInfo* info) {
+  OnigUChar text[ONIG_MAX_ERROR_MESSAGE_LEN] = {};
+  if (info != nullptr) {
+    onig_error_code_to_str(text, code, info);
+  } else {
+    onig_error_code_to_str(text, code);
+  }
+  SetMessage(message, reinterpret_cast<const char*>(text));
+}
+
+// The engine is initialised once per process and never ended: other
+// bridges may still be matching on other threads.
+bool InitialiseEngine() {
+  static const bool initialised = [] {
+    OnigEncoding encodings[] = {ONIG_ENCODING_SJIS};
+    return onig_initialize(encodings, 1) == ONIG_NORMAL;
+  }();
+  return initialised;
+}
+
+// Compiling touches the engine's shared tables; matching does not.
+std::mutex& CompileMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+// Splits "/expression/flags" (or "m<d>expression<d>flags" with another
+// delimiter) into the expression and its flags. Escaped characters and
+// double-byte characters are stepped over whole, so neither "\/" nor a trail
+// byte that looks like a backslash or delimiter ends the expression.
+bool SplitSlashPattern(std::string_view text, std::string_view& expression, std::string_view& flags) {
+  std::size_t open = 0;
+  if (text.size() >= 2 && text[0] == 'm' && text[1] != '\\' && static_cast<unsigned char>(text[1]) < 0x80 &&
+      std::strchr("0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_ \t\r\n", text[1]) == nullptr) {
+    open = 1;
+  } else if (text.empty() || text[0] != '/') {
+    return false;
+  }
+  const char delimiter = text[open];
+  std::size_t i = open + 1;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == static_cast<unsigned char>(delimiter)) {
+      expression = text.substr(open + 1, i - open - 1);
+      flags = text.substr(i + 1);
+      return true;
+    }
+    if (c == '\\' && i + 1 < text.size()) {
+      i += 1 + (IsSjisLead(static_cast<unsigned char>(text[i + 1])) ? 2 : 1);
+    } else {
+      i += IsSjisLead(c) ? 2 : 1;
+    }
+  }
+  return false;
+}
+
+// The expression with the Perl flags it understands put in front inline;
+// flags that only matter to substitution ("g", "k" and the like) are ignored.
+std::string ExpressionWithFlags(std::string_view expression, std::string_view flags) {
+  std::string inline_flags;
+  for (char f : flags) {
+    if ((f == 'i' || f == 'm' || f == 's' || f == 'x') && inline_flags.find(f) == std::string::npos) {
+      inline_flags.push_back(f);
+    }
+  }
+  std::string result;
+  if (!inline_flags.empty()) result = "(?" + inline_flags + ")";
+  result.append(expression);
+  return result;
+}
+
+// One past the last whole character of [start, end): a page cut in the
+// middle of a double-byte character must not let the engine read past end.
+// Bytes after a byte that cannot be a lead byte start a character, and a run
+// of lead-range bytes pairs up from there.
+const char* WholeCharacterEnd(const char* start, const char* end) {
+  const char* p = end;
+  while (p > start && IsSjisLead(static_cast<unsigned char>(p[-1]))) --p;
+  return ((end - p) % 2 == 0) ? end : end - 1;
+}
+
+// The handle to match `pattern` with: *handle when it already holds that
+// pattern, else *handle (or a new handle) compiled afresh. Null on an error.
+BRegexp* PrepareHandle(std::string_view pattern, BRegexp** handle, char* message) {
+  BRegexp* rx = *handle;
+  if (rx != nullptr && rx->compiled != nullptr && rx->compiled->pattern == pattern) return rx;
+
+  std::string_view expression;
+  std::string_view flags;
+  if (!SplitSlashPattern(pattern, expression, flags)) {
+    SetMessage(message, "invalid pattern: expected /expression/");
+    return nullptr;
+  }
+  const std::string source = ExpressionWithFlags(expression, flags);
+
+  auto compiled = std::make_unique<BRegexp::Compiled>();
+  compiled->pattern.assign(pattern);
+  OnigErrorInfo info{};
+  int rc;
+  {
+    std::lock_guard<std::mutex> lock(CompileMutex());
+    const auto* begin = reinterpret_cast<const OnigUChar*>(source.data());
+    rc = onig_new(&compiled->regex, begin, begin + source.size(), ONIG_OPTION_CAPTURE_GROUP, ONIG_ENCODING_SJIS,
+                  ONIG_SYNTAX_PERL, &info);
+  }
+  if (rc != ONIG_NORMAL) {
+    compiled->regex = nullptr;
+    SetEngineMessage(message, rc, &info);
+    if (rx != nullptr) rx->compiled.reset();
+    return nullptr;
+  }
+  compiled->region = onig_region_new();
+  if (compiled->region == nullptr) {
+    SetMessage(message, "out of memory");
+    if (rx != nullptr) rx->compiled.reset();
+    return nullptr;
+  }
+  if (rx == nullptr) {
+    rx = new BRegexp;
+    *handle = rx;
+  }
+  rx->compiled = std::move(compiled);
+  rx->nparens = onig_number_of_captures(rx->compiled->regex);
+  rx->startp.assign(static_cast<std::size_t>(rx->nparens) + 1, nullptr);
+  rx->endp.assign(static_cast<std::size_t>(rx->nparens) + 1, nullptr);
+  return rx;
+}
+
+// Searches [from, end) of the text that begins at start. Returns 1, 0 or -1
+// like BMatch and fills the group positions.
+int Search(BRegexp& rx, const char* start, const char* from, const char* end, char* message) {
+  const auto* text = reinterpret_cast<const OnigUChar*>(start);
+  const auto* stop = reinterpret_cast<const OnigUChar*>(end);
+  const auto* at = reinterpret_cast<const OnigUChar*>(from);
+  OnigRegion* region = rx.compiled->region;
+  const int rc = onig_search(rx.compiled->regex, text, stop, at, stop, region, ONIG_OPTION_NONE);
+  std::fill(rx.startp.begin(), rx.startp.end(), nullptr);
+  std::fill(rx.endp.begin(), rx.endp.end(), nullptr);
+  if (rc == ONIG_MISMATCH) return 0;
+  if (rc < 0) {
+    SetEngineMessage(message, rc, nullptr);
+    return -1;
+  }
+  for (int g = 0; g <= rx.nparens && g < region->num_regs; ++g) {
+    if (region->beg[g] < 0) continue;  // the group took no part in the match
+    rx.startp[static_cast<std::size_t>(g)] = start + region->beg[g];
+    rx.endp[static_cast<std::size_t>(g)] = start + region->end[g];
+  }
+  return 1;
+}
+
+}  // namespace
+
+CBregOnig::CBregOnig(bool load) : loaded_(load && InitialiseEngine()) {}
 
 CBregOnig::~CBregOnig() { loaded_ = false; }
+
+int CBregOnig::BMatch(std::string_view pattern, const char* start, const char* end, BRegexp** handle,
+                      char* message) const {
+  SetMessage(message, "");
+  if (!loaded_) {
+    SetMessage(message, "regular-expression engine not loaded");
+    return -1;
+  }
+  if (handle == nullptr || start == nullptr || end == nullptr || end < start) {
+    SetMessage(message, "invalid argument");
+    return -1;
+  }
+  BRegexp* rx = PrepareHandle(pattern, handle, message);
+  if (rx == nullptr) return -1;
+  end = WholeCharacterEnd(start, end);
+  return Search(*rx, start, start, end, message);
+}
+
+int CBregOnig::BSplit(std::string_view pattern, const char* start, const char* end, int limit, BRegexp** handle,
+                      char* message) const {
+  SetMessage(message, "");
+  if (!loaded_) {
+    SetMessage(message, "regular-expression engine not loaded");
+    return -1;
+  }
+  if (handle == nullptr || start == nullptr || end == nullptr || end < start) {
+    SetMessage(message, "invalid argument");
+    return -1;
+  }
+  BRegexp* rx = PrepareHandle(pattern, handle, message);
+  if (rx == nullptr) return -1;
+  end = WholeCharacterEnd(start, end);
+  rx->splitp.clear();
+
+  const char* pieceStart = start;
+  const char* from = start;
+  while (from <= end) {
+    if (limit > 0 && static_cast<int>(rx->splitp.size()) == limit - 1) break;
+    const int rc = Search(*rx, start, from, end, message);
+    if (rc < 0) return -1;
+    if (rc == 0) break;
+    const char* matchStart = rx->startp[0];
+    const char* matchEnd = rx->endp[0];
+    if (matchEnd == pieceStart) {
+      // An empty match where the piece begins splits nothing: look again one
+      // character further on.
+      if (from >= end) break;
+      from += (IsSjisLead(static_cast<unsigned char>(*from)) && from + 1 < end) ? 2 : 1;
+      continue;
+    }
+    rx->splitp.emplace_back(pieceStart, matchStart);
+    pieceStart = matchEnd;
+    from = matchEnd;
+  }
+  rx->splitp.emplace_back(pieceStart, end);
+  while (!rx->splitp.empty() && rx->splitp.back().empty()) rx->splitp.pop_back();
+  return static_cast<int>(rx->splitp.size());
+}
+
+void CBregOnig::BRegfree(BRegexp* handle) const { delete handle; }
+
+const char* CBregOnig::BRegexpVersion(int) const { return loaded_ ? onig_version() : ""; }
 
 }  // namespace tav

@@ -1,12 +1,40 @@
 #pragma once
 // The regular-expression bridge: slash-delimited Perl-like patterns matched
-// on Shift_JIS bytes, with the calls the page converters rely on.
+// on Shift_JIS bytes, with the calls the page converters rely on. The engine
+// behind it is Oniguruma with its Shift_JIS encoding and Perl syntax, so a
+// trail byte is never taken for an ASCII character.
 
+#include <cstddef>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace tav {
 
-struct BRegexp;  // a compiled pattern and the groups of its last match
+// Size of the message buffer BMatch and BSplit write their error text into.
+inline constexpr std::size_t kBregMessageSize = 80;
+
+// A compiled pattern and the groups of its last match. BMatch creates it,
+// reuses it for the same pattern text and BRegfree releases it.
+struct BRegexp {
+  BRegexp();
+  ~BRegexp();
+  BRegexp(const BRegexp&) = delete;
+  BRegexp& operator=(const BRegexp&) = delete;
+
+  // Number of groups of the pattern (group 0, the whole match, not counted).
+  int nparens = 0;
+  // Start and end of group 0 and of each group in the searched text, both
+  // nparens + 1 long after a match; null for a group that took no part.
+  std::vector<const char*> startp;
+  std::vector<const char*> endp;
+  // Pieces of the text after BSplit.
+  std::vector<std::string> splitp;
+
+  struct Compiled;
+  std::unique_ptr<Compiled> compiled;
+};
 
 class CBregOnig {
  public:
@@ -18,8 +46,48 @@ class CBregOnig {
 
   bool Loaded() const { return loaded_; }
 
+  // Searches [start, end) for `pattern` ("/expression/flags"). `handle` is
+  // in/out: null for a fresh match, or a handle of an earlier call that is
+  // reused when its pattern text is the same (recompiled otherwise). Returns
+  // 1 on a match (positions in *handle), 0 when there is none, -1 on an error
+  // whose text goes to `message` (kBregMessageSize bytes, may be null). The
+  // handle, when one was made, must be released with BRegfree in every case.
+  int BMatch(std::string_view pattern, const char* start, const char* end, BRegexp** handle,
+             char* message) const;
+
+  // Splits [start, end) at every match of `pattern` into (*handle)->splitp;
+  // `limit` above 0 caps the number of pieces. Returns the number of pieces
+  // or -1 on an error.
+  int BSplit(std::string_view pattern, const char* start, const char* end, int limit, BRegexp** handle,
+             char* message) const;
+
+  void BRegfree(BRegexp* handle) const;
+
+  // The engine's own version text (empty when not loaded).
+  const char* BRegexpVersion(int unused) const;
+
  private:
   bool loaded_ = false;
+};
+
+// Owns a handle of the bridge and releases it when it goes out of scope.
+class BRegexpHolder {
+ public:
+  explicit BRegexpHolder(const CBregOnig& engine) : engine_(engine) {}
+  ~BRegexpHolder() { Release(); }
+  BRegexpHolder(const BRegexpHolder&) = delete;
+  BRegexpHolder& operator=(const BRegexpHolder&) = delete;
+
+  BRegexp** Out() { return &handle_; }
+  const BRegexp* Get() const { return handle_; }
+  void Release() {
+    engine_.BRegfree(handle_);
+    handle_ = nullptr;
+  }
+
+ private:
+  const CBregOnig& engine_;
+  BRegexp* handle_ = nullptr;
 };
 
 }  // namespace tav

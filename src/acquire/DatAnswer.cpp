@@ -1,0 +1,174 @@
+#include "acquire/DatAnswer.h"
+
+#include "acquire/CDatCache.h"
+#include "core/CGateway.h"
+#include "core/ReaderSocket.h"
+#include "shell/StringTable.h"
+
+namespace tav {
+namespace {
+
+constexpr std::string_view kNotModified = "HTTP/1.1 304 Not Modified\r\nConnection: close\r\n";
+constexpr std::string_view kBlankLine = "\r\n";
+
+// Date line (when there is a board date), blank line and body after the
+// chosen template.
+void FinishAnswer(std::string& answer, std::string_view boardDate, std::string_view body) {
+  if (!boardDate.empty()) {
+    answer.append("Last-Modified: ");
+    answer.append(boardDate.substr(0, kMaxBoardDateLength));
+    answer.append(kBlankLine);
+  }
+  answer.append(kBlankLine);
+  answer.append(body);
+}
+
+std::string FullAnswer(std::string_view text, std::string_view boardDate) {
+  std::string answer = FullAnswerHeader(static_cast<std::int64_t>(text.size()));
+  FinishAnswer(answer, boardDate, text);
+  return answer;
+}
+
+// The reader holds more than there is: a one-byte "*" body.
+std::string StarAnswer(std::int64_t rangeStart, std::int64_t total, std::string_view boardDate) {
+  std::string answer = PartialAnswerHeader(1, rangeStart, total);
+  FinishAnswer(answer, boardDate, "*");
+  return answer;
+}
+
+std::string NotModifiedAnswer(std::string_view boardDate) {
+  std::string answer(kNotModified);
+  FinishAnswer(answer, boardDate, {});
+  return answer;
+}
+
+std::string PartialAnswer(std::string_view tail, std::int64_t rangeStart, std::int64_t total,
+                          std::string_view boardDate) {
+  std::string answer = PartialAnswerHeader(static_cast<std::int64_t>(tail.size()), rangeStart, total);
+  FinishAnswer(answer, boardDate, tail);
+  return answer;
+}
+
+// The tail of `text` from `rangeStart` (at most its length): not modified
+// when nothing or only a line end is new, else a partial answer.
+std::string TailAnswer(std::string_view text, std::int64_t rangeStart, std::string_view boardDate) {
+  const std::string_view tail = text.substr(static_cast<std::size_t>(rangeStart));
+  if (tail.empty() || tail == "\n") return NotModifiedAnswer(boardDate);
+  return PartialAnswer(tail, rangeStart, static_cast<std::int64_t>(text.size()), boardDate);
+}
+
+std::int64_t WriteAnswer(const CGateway& ctx, const std::string& answer) {
+  std::int64_t length = static_cast<std::int64_t>(answer.size());
+  SendToReader(ctx, ctx.readerSocket, answer.data(), length);
+  return length;
+}
+
+}  // namespace
+
+std::string FullAnswerHeader(std::int64_t contentLength, bool closed) {
+  std::string header = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: ";
+  header += std::to_string(contentLength);
+  header += "\r\nConnection: keep-alive\r\nVary: Accept-Encoding\r\nServer: cloudflare-nginx\r\n";
+  if (closed) header += kBlankLine;
+  return header;
+}
+
+std::string PartialAnswerHeader(std::int64_t contentLength, std::int64_t rangeStart, std::int64_t total,
+                                bool closed) {
+  std::string header =
+      "HTTP/1.1 206 Partial Content\r\nServer: cloudflare-nginx\r\nContent-Type: text/plain\r\nContent-Length: ";
+  header += std::to_string(contentLength);
+  header += "\r\nConnection: close\r\nAccept-Ranges: bytes\r\nContent-Range: bytes ";
+  header += std::to_string(rangeStart);
+  header += '-';
+  header += std::to_string(total - 1);
+  header += '/';
+  header += std::to_string(total);
+  header += "\r\n";
+  if (closed) header += kBlankLine;
+  return header;
+}
+
+std::string BuildDatAnswer(std::string_view text, std::int64_t rangeStart, std::string_view boardDate) {
+  const auto length = static_cast<std::int64_t>(text.size());
+  if (rangeStart < 0) return FullAnswer(text, boardDate);
+  if (rangeStart > length) return StarAnswer(rangeStart, length, boardDate);
+  return TailAnswer(text, rangeStart, boardDate);
+}
+
+int SendDatAnswer(const CGateway& ctx, std::string_view text, std::int64_t rangeStart, std::string_view boardDate,
+                  std::int64_t& bytesSent) {
+  bytesSent = WriteAnswer(ctx, BuildDatAnswer(text, rangeStart, boardDate));
+  return 0;
+}
+
+std::string BuildOverloadAnswer() {
+  std::string answer(kNotModified);
+  answer.append(kBlankLine);
+  return answer;
+}
+
+int SendOverloadAnswer(CGateway& ctx, std::int64_t& bytesSent) {
+  ctx.overload = 1;
+  bytesSent = WriteAnswer(ctx, BuildOverloadAnswer());
+  return 0;
+}
+
+int DiffModeCachedCount(const CDatCache& cache, bool diffMode, std::int64_t rangeStart, std::string_view server,
+                        std::string_view key) {
+  if (!diffMode || rangeStart == -1) return -1;
+  return cache.Lookup(server, key);
+}
+
+int BuildDiffModeAnswer(CDatCache& cache, const DiffModeAnswerInput& in, std::string_view boardDate,
+                        std::string& answer) {
+  const std::int64_t start = in.rangeStart;
+  const int cached = in.cachedCount;
+  const auto length = static_cast<std::int64_t>(in.text.size());
+
+  // Cache step: a thread that has only its first post is not worth keeping
+  // unless the cache already knew it.
+  std::string entryText;
+  bool stored = false;
+  if (in.diffMode && !(in.converterResult == 1 && cached == -1)) {
+    const bool append = !(start == -1 || cached < 1);
+    const int count = append ? cached + in.converterResult : in.converterResult;
+    if (cache.Store(in.server, in.key, count, in.text, append, in.datCacheCount, &entryText) != 0) {
+      return kStrNoMemory;
+    }
+    stored = true;
+  }
+
+  if (start != -1 && start <= length && cached == -1) {
+    answer = TailAnswer(in.text, start, boardDate);
+  } else if (!in.diffMode || cached < 1 || !stored) {
+    answer = (start > length) ? StarAnswer(start, length, boardDate) : FullAnswer(in.text, boardDate);
+  } else if (in.converterResult == 0) {
+    answer = NotModifiedAnswer(boardDate);
+  } else {
+    // Cut from the whole cached text as it stands after the store, never
+    // past its end.
+    const auto size = static_cast<std::int64_t>(entryText.size());
+    if (start < 0) {
+      answer = FullAnswer(entryText, boardDate);
+    } else if (start > size) {
+      answer = StarAnswer(start, size, boardDate);
+    } else {
+      answer = PartialAnswer(std::string_view(entryText).substr(static_cast<std::size_t>(start)), start, size,
+                             boardDate);
+    }
+  }
+  return 0;
+}
+
+int SendDiffModeAnswer(CGateway& ctx, const DiffModeAnswerInput& input, std::string_view boardDate,
+                       std::int64_t& bytesSent) {
+  bytesSent = 0;
+  std::string answer;
+  const int rc = BuildDiffModeAnswer(*ctx.datCache, input, boardDate, answer);
+  if (rc != 0) return rc;
+  bytesSent = WriteAnswer(ctx, answer);
+  return 0;
+}
+
+}  // namespace tav

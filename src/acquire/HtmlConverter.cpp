@@ -1,0 +1,60 @@
+#include "acquire/HtmlConverter.h"
+
+#include <algorithm>
+
+#include "acquire/HtmlText.h"
+#include "platform/CBregOnig.h"
+#include "shell/SettingValues.h"
+
+namespace tav {
+
+HtmlConvertOptions HtmlConvertOptions::FromSettings(const SettingValues& cfg) {
+  HtmlConvertOptions options;
+  options.removeHalfSpace = cfg.HtmlRemoveHalfSpace != 0;
+  options.fixBrBr = cfg.FixBRBR != 0;
+  options.bePrimaryHost = cfg.Domains.BePrimary;
+  options.beSecondaryHost = cfg.Domains.BeSecondary;
+  return options;
+}
+
+ConverterChoice ChooseConverter(std::string_view page, const SettingValues& cfg, const CBregOnig& engine) {
+  if (cfg.BregexpMode != 0 && engine.Loaded()) {
+    const std::string_view probe = page.substr(0, std::min(page.size(), kLayoutProbeLength));
+    for (std::size_t i = 0; i < cfg.PatternSets.size(); ++i) {
+      BRegexpHolder handle(engine);
+      char message[kBregMessageSize];
+      if (engine.BMatch(cfg.PatternSets[i].res.Narrow(), probe.data(), probe.data() + probe.size(), handle.Out(),
+                        message) > 0) {
+        return {ConverterKind::kPattern, static_cast<int>(i)};
+      }
+    }
+  }
+  if (html::Contains(page, "<div class=\"number\">")) return {ConverterKind::kDiv, -1};
+  if (html::Contains(page, "<dt class=\"\"><span class=\"number\">")) return {ConverterKind::kDtSpan, -1};
+  if (html::Contains(page, "<div class=\"meta\"><span class=\"number\">")) return {ConverterKind::kMeta, -1};
+  return {ConverterKind::kDl, -1};
+}
+
+int ConvertPage(const ConverterChoice& choice, std::string_view page, std::string& out, const ConvertCall& call,
+                const SettingValues& cfg, const CBregOnig& engine) {
+  const HtmlConvertOptions options = HtmlConvertOptions::FromSettings(cfg);
+  switch (choice.kind) {
+    case ConverterKind::kPattern:
+      if (choice.patternSet >= 0 && static_cast<std::size_t>(choice.patternSet) < cfg.PatternSets.size()) {
+        return ConvertPatternPage(page, out, call, options, cfg.PatternSets[static_cast<std::size_t>(choice.patternSet)],
+                                  engine);
+      }
+      return ConvertDlPage(page, out, call, options);
+    case ConverterKind::kDiv:
+      return ConvertDivPage(page, out, call, options);
+    case ConverterKind::kDtSpan:
+      return ConvertDtSpanPage(page, out, call, options);
+    case ConverterKind::kMeta:
+      return ConvertMetaPage(page, out, call, options);
+    case ConverterKind::kDl:
+      break;
+  }
+  return ConvertDlPage(page, out, call, options);
+}
+
+}  // namespace tav

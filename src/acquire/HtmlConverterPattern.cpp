@@ -1,0 +1,217 @@
+// A layout described by a user-editable pattern set: the title pattern once,
+// the post pattern over and over, and the name, mail and BE patterns on the
+// parts of each post.
+
+#include <string>
+
+#include "acquire/DatLineWriter.h"
+#include "acquire/HtmlConverter.h"
+#include "acquire/HtmlText.h"
+#include "platform/CBregOnig.h"
+#include "platform/TextCodec.h"
+#include "shell/SettingValues.h"
+
+namespace tav {
+namespace {
+
+using html::Contains;
+using html::CutField;
+using html::Find;
+using html::npos;
+
+bool IsSjisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+// Text of group `g` of the handle's last match; empty when the group took
+// no part or does not exist.
+std::string_view Group(const BRegexp* rx, int g) {
+  if (rx == nullptr || g < 0 || g > rx->nparens) return {};
+  const char* start = rx->startp[static_cast<std::size_t>(g)];
+  const char* end = rx->endp[static_cast<std::size_t>(g)];
+  if (start == nullptr || end == nullptr || end < start) return {};
+  return {start, static_cast<std::size_t>(end - start)};
+}
+
+std::string WithoutLineEnds(std::string_view page) {
+  std::string copy;
+  copy.reserve(page.size());
+  std::size_t pos = 0;
+  while (pos < page.size()) {
+    std::size_t end = pos;
+    while (end < page.size() && page[end] != '\r' && page[end] != '\n') ++end;
+    copy.append(page.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return copy;
+}
+
+// "><" becomes two spaces and every other tag one space; a "<" that is
+// never closed is left as it is.
+std::string DateWithoutTags(std::string_view date) {
+  std::string out;
+  out.reserve(date.size());
+  std::size_t pos = 0;
+  while (pos < date.size()) {
+    if (date.compare(pos, 2, "><") == 0) {
+      out.append("  ");
+      pos += 2;
+      continue;
+    }
+    if (date[pos] == '<') {
+      const std::size_t close = date.find('>', pos + 1);
+      if (close == npos) {
+        out.append(date.substr(pos));
+        break;
+      }
+      out.push_back(' ');
+      pos = close + 1;
+      continue;
+    }
+    out.push_back(date[pos++]);
+  }
+  return out;
+}
+
+class PatternConverter {
+ public:
+  PatternConverter(const HtmlConvertOptions& options, const CRegexpPatternInfo& set, const CBregOnig& engine,
+                   DatLineWriter& writer)
+      : options_(options), set_(set), engine_(engine), writer_(writer), res_(engine), mailName_(engine),
+        name_(engine), be_(engine) {}
+
+  // Reads the title; returns 0, -1 or -11 and where the posts begin.
+  int ReadTitle(std::string_view text, std::size_t& postsStart) {
+    BRegexpHolder title(engine_);
+    if (engine_.BMatch(set_.title.Narrow(), text.data(), text.data() + text.size(), title.Out(), message_) <= 0 ||
+        title.Get()->nparens < 1) {
+      return kConvertNoTitleEnd;
+    }
+    static const std::string overload = Sjis("もうずっと人大杉");
+    const std::string_view found = CutField(Group(title.Get(), 1));
+    if (found == overload) return kConvertOverload;
+    writer_.SetTitle(found);
+    postsStart = static_cast<std::size_t>(title.Get()->endp[0] - text.data());
+    return 0;
+  }
+
+  // Matches the posts from `from` on. Returns 0 or a negative result.
+  int ConvertPosts(std::string_view text, std::size_t from, int* lastPost) {
+    const char* const end = text.data() + text.size();
+    const char* at = text.data() + from;
+    while (at <= end) {
+      if (engine_.BMatch(set_.res.Narrow(), at, end, res_.Out(), message_) <= 0) break;
+      const BRegexp* post = res_.Get();
+      if (post->nparens != 4 && post->nparens != 5) return kConvertBadGroups;
+      if (const int rc = HandlePost(post, lastPost); rc != 0) return rc;
+      at = NextSearchStart(post, at, end);
+      if (at == nullptr) break;
+    }
+    return 0;
+  }
+
+ private:
+  // The end of the match; an empty match moves on by one character so that
+  // the search cannot stand still.
+  static const char* NextSearchStart(const BRegexp* post, const char* at, const char* end) {
+    const char* next = post->endp[0];
+    if (next > post->startp[0]) return next;
+    if (next >= end) return nullptr;
+    next += (IsSjisLead(static_cast<unsigned char>(*next)) && next + 1 < end) ? 2 : 1;
+    return next > at ? next : nullptr;
+  }
+
+  int HandlePost(const BRegexp* post, int* lastPost) {
+    const int number = html::ReadNumber(Group(post, 1));
+    if (lastPost != nullptr) *lastPost = number;
+    switch (writer_.Admit(number)) {
+      case DatLineWriter::Admission::kLeaveOut:
+        return 0;
+      case DatLineWriter::Admission::kFull:
+        return kConvertOutputFull;
+      case DatLineWriter::Admission::kTake:
+        break;
+    }
+    const int messageGroup = post->nparens;
+
+    ReadNameAndMail(CutField(Group(post, 2)));
+    std::string date(CutField(Group(post, 3)));
+    if (post->nparens == 5) {
+      date.push_back(' ');
+      date.append(CutField(Group(post, 4)));
+    }
+    AppendBe(post, messageGroup, date);
+    date = DateWithoutTags(date);
+
+    const std::string_view message =
+        cleaner_.Clean(CutField(Group(post, messageGroup)), {options_.removeHalfSpace, options_.fixBrBr, false});
+    return writer_.AddPost(nameText_, mailText_, date, message) ? 0 : kConvertOutputFull;
+  }
+
+  void ReadNameAndMail(std::string_view element) {
+    element_.assign(element);
+    if (options_.removeHalfSpace && html::CollapseSpaces(element_, scratch_)) element_.swap(scratch_);
+    const char* start = element_.data();
+    const char* end = start + element_.size();
+    if (engine_.BMatch(set_.mailName.Narrow(), start, end, mailName_.Out(), message_) > 0) {
+      mailText_.assign(Group(mailName_.Get(), 1));
+      nameText_.assign(Group(mailName_.Get(), 2));
+    } else if (engine_.BMatch(set_.name.Narrow(), start, end, name_.Out(), message_) > 0) {
+      nameText_.assign(Group(name_.Get(), 1));
+      mailText_.clear();
+    } else {
+      nameText_.clear();
+      mailText_.clear();
+    }
+  }
+
+  // The BE link between the date and the message, when there is one.
+  void AppendBe(const BRegexp* post, int messageGroup, std::string& date) {
+    const char* from = post->startp[3];
+    const char* to = post->startp[static_cast<std::size_t>(messageGroup)];
+    if (from == nullptr || to == nullptr || to < from) return;
+    if (engine_.BMatch(set_.be.Narrow(), from, to, be_.Out(), message_) <= 0) return;
+    std::string beText = "BE:";
+    beText.append(CutField(Group(be_.Get(), 1)));
+    beText.push_back('-');
+    beText.append(CutField(Group(be_.Get(), 2)));
+    const std::size_t tag = date.find('<');
+    if (tag != npos) date.resize(tag);
+    if (Contains(date, "BE:")) return;
+    date.push_back(' ');
+    date.append(beText);
+  }
+
+  const HtmlConvertOptions& options_;
+  const CRegexpPatternInfo& set_;
+  const CBregOnig& engine_;
+  DatLineWriter& writer_;
+  BRegexpHolder res_;
+  BRegexpHolder mailName_;
+  BRegexpHolder name_;
+  BRegexpHolder be_;
+  html::MessageCleaner cleaner_;
+  std::string element_;
+  std::string scratch_;
+  std::string nameText_;
+  std::string mailText_;
+  char message_[kBregMessageSize] = {};
+};
+
+}  // namespace
+
+int ConvertPatternPage(std::string_view page, std::string& out, const ConvertCall& call,
+                       const HtmlConvertOptions& options, const CRegexpPatternInfo& set, const CBregOnig& engine) {
+  const std::size_t limit = page.size() + kOutputHeadroom;
+  const std::string text = WithoutLineEnds(html::UpToNul(page));
+  DatLineWriter writer(out, limit, call.cachedCount, call.firstExpected);
+  PatternConverter converter(options, set, engine, writer);
+
+  std::size_t postsStart = 0;
+  if (const int rc = converter.ReadTitle(text, postsStart); rc != 0) {
+    out.clear();
+    return rc;
+  }
+  if (const int rc = converter.ConvertPosts(text, postsStart, call.lastPost); rc != 0) return rc;
+  return writer.Result();
+}
+
+}  // namespace tav

@@ -1,0 +1,273 @@
+#include "acquire/HtmlText.h"
+
+#include <string.h>
+
+#include <climits>
+
+#include "acquire/ConvertOptions.h"
+
+namespace tav::html {
+namespace {
+
+constexpr std::string_view kLinkOpen = "<a href=\"http";
+constexpr std::string_view kTagEnd = "\">";
+constexpr std::string_view kLinkClose = "</a>";
+constexpr std::string_view kImageHttp = "<img src=\"http://";
+constexpr std::string_view kImageRelative = "<img src=\"//";
+constexpr std::string_view kImageLink = "sssp://";
+constexpr std::string_view kBrSpaceBr = "<br> <br>";
+constexpr std::string_view kBrTwoSpacesBr = "<br>  <br>";
+constexpr std::string_view kBrBr = "<br><br>";
+constexpr std::string_view kEmailSpan = "<span class=\"__cf_email__\" data-cfemail=\"";
+constexpr std::string_view kScriptEnd = "</script>";
+constexpr std::string_view kEmailLink = "/cdn-cgi/l/email-protection#";
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Replaces every `from` with `to`, left to right, without looking into the
+// replaced text again.
+void ReplaceAll(std::string_view text, std::string_view from, std::string_view to, std::string& out) {
+  out.clear();
+  std::size_t pos = 0;
+  for (std::size_t hit = Find(text, from); hit != npos; hit = Find(text, from, pos)) {
+    out.append(text.substr(pos, hit - pos));
+    out.append(to);
+    pos = hit + from.size();
+  }
+  out.append(text.substr(pos));
+}
+
+// Links "<a href="http..." ...>TEXT</a>" reduced to TEXT; a link that does
+// not close ends the message just before it.
+void StripLinks(std::string_view text, std::string& out) {
+  out.clear();
+  std::size_t pos = 0;
+  for (;;) {
+    const std::size_t open = Find(text, kLinkOpen, pos);
+    if (open == npos) {
+      out.append(text.substr(pos));
+      return;
+    }
+    out.append(text.substr(pos, open - pos));
+    const std::size_t tagEnd = Find(text, kTagEnd, open + kLinkOpen.size());
+    if (tagEnd == npos) return;
+    const std::size_t close = Find(text, kLinkClose, tagEnd + kTagEnd.size());
+    if (close == npos) return;
+    out.append(text.substr(tagEnd + kTagEnd.size(), close - tagEnd - kTagEnd.size()));
+    pos = close + kLinkClose.size();
+  }
+}
+
+// Image tags opened by `prefix` turned into "sssp://" links to their source.
+// A tag without its closing "\">" leaves the rest of the text as it is.
+void RewriteImages(std::string_view text, std::string_view prefix, std::string& out) {
+  out.clear();
+  std::size_t pos = 0;
+  for (;;) {
+    const std::size_t open = Find(text, prefix, pos);
+    if (open == npos) break;
+    const std::size_t source = open + prefix.size();
+    const std::size_t close = Find(text, kTagEnd, source);
+    if (close == npos) break;
+    out.append(text.substr(pos, open - pos));
+    out.append(kImageLink);
+    out.append(text.substr(source, close - source));
+    pos = close + kTagEnd.size();
+  }
+  out.append(text.substr(pos));
+}
+
+}  // namespace
+
+std::size_t Find(std::string_view hay, std::string_view needle, std::size_t from) {
+  if (from > hay.size() || needle.size() > hay.size() - from) return npos;
+  if (needle.empty()) return from;
+  const void* hit = memmem(hay.data() + from, hay.size() - from, needle.data(), needle.size());
+  return hit == nullptr ? npos : static_cast<std::size_t>(static_cast<const char*>(hit) - hay.data());
+}
+
+std::optional<std::string_view> Between(std::string_view text, std::string_view open, std::string_view close) {
+  const std::size_t start = Find(text, open);
+  if (start == npos) return std::nullopt;
+  const std::size_t from = start + open.size();
+  const std::size_t end = Find(text, close, from);
+  if (end == npos) return std::nullopt;
+  return text.substr(from, end - from);
+}
+
+std::string_view CutField(std::string_view text) { return text.substr(0, kMaxFieldLength); }
+
+std::string_view UpToNul(std::string_view text) {
+  const void* nul = memchr(text.data(), '\0', text.size());
+  return nul == nullptr ? text : text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
+}
+
+std::string_view NextLine(std::string_view text, std::size_t& pos) {
+  if (pos >= text.size()) {
+    pos = text.size();
+    return {};
+  }
+  std::size_t end = pos;
+  while (end < text.size() && text[end] != '\n' && text[end] != '\r') ++end;
+  const std::string_view line = text.substr(pos, end - pos);
+  if (end < text.size()) {
+    end += (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1;
+  }
+  pos = end;
+  return line;
+}
+
+int ReadNumber(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  long long value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (value <= INT_MAX) value = value * 10 + (text[i] - '0');
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+bool CollapseSpaces(std::string_view text, std::string& out) {
+  if (!Contains(text, "  ")) return false;
+  out.clear();
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == ' ' && i > 0 && text[i - 1] == ' ') continue;
+    out.push_back(text[i]);
+  }
+  return true;
+}
+
+std::string ConvertBe(std::string_view text, std::string_view prefix, std::string_view terminator,
+                      bool cutAtLinkEnd) {
+  const std::size_t start = Find(text, prefix);
+  if (start == npos) return std::string(text);
+  const std::size_t number = start + prefix.size();
+  const std::size_t end = Find(text, terminator, number);
+  if (end == npos) return std::string(text);
+
+  std::string result(text.substr(0, start));
+  result.append("BE:");
+  result.append(text.substr(number, end - number));
+  result.push_back('-');
+  result.append(text.substr(end + terminator.size()));
+  if (start != 0) result.resize(result.size() >= 4 ? result.size() - 4 : 0);
+  if (cutAtLinkEnd) {
+    const std::size_t linkEnd = Find(result, kLinkClose);
+    if (linkEnd != npos) result.resize(linkEnd);
+  }
+  return result;
+}
+
+std::string ConvertBeScriptLink(std::string_view text) {
+  return ConvertBe(text, "<a href=\"javascript:be(", ");\">?", false);
+}
+
+std::string ConvertBeProfileLink(std::string_view text, std::string_view profileHost) {
+  std::string prefix = "<a href=\"http://";
+  prefix.append(profileHost);
+  prefix.append("/user/");
+  return ConvertBe(text, prefix, "\" target=\"_blank\">?", true);
+}
+
+std::size_t HexRunLength(std::string_view text) {
+  std::size_t n = 0;
+  while (n < text.size() && HexValue(text[n]) >= 0) ++n;
+  return n;
+}
+
+std::string DecodeProtectedEmail(std::string_view hexDigits) {
+  std::string address;
+  if (hexDigits.size() < 2) return address;
+  const int key = HexValue(hexDigits[0]) * 16 + HexValue(hexDigits[1]);
+  for (std::size_t i = 2; i + 1 < hexDigits.size(); i += 2) {
+    const int c = (HexValue(hexDigits[i]) * 16 + HexValue(hexDigits[i + 1])) ^ key;
+    if (c == 0) break;  // the text would end here
+    address.push_back(static_cast<char>(c));
+  }
+  return address;
+}
+
+std::string DecodeEmailSpans(std::string_view name) {
+  if (!Contains(name, kEmailSpan)) return std::string(name);
+  std::string out;
+  std::size_t pos = 0;
+  for (;;) {
+    const std::size_t span = Find(name, kEmailSpan, pos);
+    if (span == npos) break;
+    const std::size_t digits = span + kEmailSpan.size();
+    const std::size_t scriptEnd = Find(name, kScriptEnd, digits);
+    if (scriptEnd == npos) break;  // not a whole construct: left as it is
+    out.append(name.substr(pos, span - pos));
+    const std::string_view rest = name.substr(digits, scriptEnd - digits);
+    out.append(DecodeProtectedEmail(rest.substr(0, HexRunLength(rest))));
+    pos = scriptEnd + kScriptEnd.size();
+  }
+  out.append(name.substr(pos));
+  return out;
+}
+
+bool RepairEmailLink(std::string_view post, std::string& repaired) {
+  const std::size_t link = Find(post, kEmailLink);
+  if (link == npos) return false;
+  const std::size_t digits = link + kEmailLink.size();
+  const std::size_t runLength = HexRunLength(post.substr(digits));
+  std::string result(post.substr(0, link));
+  result.append("mailto:");
+  result.append(DecodeProtectedEmail(post.substr(digits, runLength)));
+  result.append(post.substr(digits + runLength));
+  repaired.swap(result);
+  return true;
+}
+
+std::string_view MessageCleaner::Clean(std::string_view message, const Steps& steps) {
+  std::string_view current = message;
+  std::string* holder = nullptr;  // the buffer `current` lies in, if any
+  auto spare = [&]() -> std::string& {
+    holder = (holder == &first_) ? &second_ : &first_;
+    return *holder;
+  };
+  if (Contains(current, kLinkOpen)) {
+    std::string& out = spare();
+    StripLinks(current, out);
+    current = out;
+  }
+  for (std::string_view prefix : {kImageHttp, kImageRelative}) {
+    if (Contains(current, prefix)) {
+      std::string& out = spare();
+      RewriteImages(current, prefix, out);
+      current = out;
+    }
+  }
+  if (steps.removeHalfSpace) {
+    std::string* previous = holder;
+    std::string& out = spare();
+    if (CollapseSpaces(current, out)) {
+      current = out;
+    } else {
+      holder = previous;
+    }
+  }
+  if (steps.fixBrBr && Contains(current, kBrSpaceBr)) {
+    std::string& out = spare();
+    ReplaceAll(current, kBrSpaceBr, kBrTwoSpacesBr, out);
+    current = out;
+  }
+  if (steps.dropFinalBrBr) {
+    const std::size_t brbr = Find(current, kBrBr);
+    if (brbr != npos && brbr + kBrBr.size() == current.size()) current = current.substr(0, brbr);
+  }
+  return current;
+}
+
+}  // namespace tav::html

@@ -1,0 +1,28 @@
+#pragma once
+// Writing whole blocks to a socket that may be non-blocking (the reader's
+// socket is). A partial send never loses the rest of a block: the remainder
+// is sent after the next writability wait.
+
+#include <atomic>
+#include <cstddef>
+
+namespace tav {
+
+enum class SendOutcome {
+  kSent,     // every byte was written
+  kStalled,  // the socket did not become writable within the wait
+  kBroken,   // the peer is gone (reset, closed, bad descriptor)
+};
+
+// Writes `length` bytes. Before every attempt waits until the socket is
+// writable, at most `waitSeconds` whole seconds. A send that fails because
+// the socket would block is retried once after 500 ms. `sent` (optional)
+// receives the number of bytes written. `cancel` (optional) ends a wait
+// early when set.
+SendOutcome SendBlock(int socket, const char* data, std::size_t length, int waitSeconds,
+                      std::size_t* sent = nullptr, const std::atomic<bool>* cancel = nullptr);
+
+// Whole seconds of the writability wait for a ReceiveTimeOut in milliseconds.
+inline int WritableWaitSeconds(int receiveTimeOutMs) { return receiveTimeOutMs > 0 ? receiveTimeOutMs / 1000 : 0; }
+
+}  // namespace tav
