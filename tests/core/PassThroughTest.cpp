@@ -96,9 +96,9 @@ std::vector<std::string> NamesAmong(const ReceivedRequest& request, const std::v
   return names;
 }
 
-const std::string kBoardGet = "GET http://agree.5ch.net/test/read.cgi/board/1234567890/ HTTP/1.1";
-const std::string kBoardPost = "POST http://agree.5ch.net/test/bbs.cgi HTTP/1.1";
-const std::string kBoardHost = "Host: agree.5ch.net\r\n";
+const std::string kBoardGet = "GET http://agree.5ch.io/test/read.cgi/board/1234567890/ HTTP/1.1";
+const std::string kBoardPost = "POST http://agree.5ch.io/test/bbs.cgi HTTP/1.1";
+const std::string kBoardHost = "Host: agree.5ch.io\r\n";
 const std::string kReaderAgent = "User-Agent: Monazilla/1.00 (Reader/1.0)\r\n";
 
 // ---------------------------------------------------------------------------
@@ -174,10 +174,39 @@ TEST_F(PassThroughTest, DomainMoveReachesRequestLineHeadersAndBody) {
               "Content-Length: " + std::to_string(body.size()) + "\r\n",
               body));
   const auto got = Upstream();
-  EXPECT_EQ(got.requestLine, "POST http://agree.5ch.net/test/bbs.cgi HTTP/1.1");
-  EXPECT_EQ(got.Header("Host"), "agree.5ch.net");
-  EXPECT_EQ(got.Header("Referer"), "https://agree.5ch.net/test/read.cgi/board/1234567890/");
-  EXPECT_EQ(got.body, "bbs=board&key=1234567890&MESSAGE=see+http://agree.5ch.net/x&time=1");
+  EXPECT_EQ(got.requestLine, "POST http://agree.5ch.io/test/bbs.cgi HTTP/1.1");
+  EXPECT_EQ(got.Header("Host"), "agree.5ch.io");
+  EXPECT_EQ(got.Header("Referer"), "https://agree.5ch.io/test/read.cgi/board/1234567890/");
+  EXPECT_EQ(got.body, "bbs=board&key=1234567890&MESSAGE=see+http://agree.5ch.io/x&time=1");
+  EXPECT_EQ(got.Header("Content-Length"), std::to_string(got.body.size())) << "the moved body is shorter";
+}
+
+TEST_F(PassThroughTest, AliasesMoveToTheSecondaryDomainWhateverTheirLength) {
+  values.Domains.Secondary = ".example-board.test";
+  values.Domains.Aliases = {".5ch.net", ".old.test"};
+  const std::string body = "a=http://x.5ch.net/1&b=http://y.2ch.net/2&c=http://z.old.test/3";
+  Run(Request("POST http://agree.5ch.net/test/bbs.cgi HTTP/1.1",
+              "Host: agree.5ch.net\r\nContent-Length: " + std::to_string(body.size()) + "\r\n", body));
+  const auto got = Upstream();
+  EXPECT_EQ(got.requestLine, "POST http://agree.example-board.test/test/bbs.cgi HTTP/1.1");
+  EXPECT_EQ(got.Header("Host"), "agree.example-board.test");
+  const std::string moved =
+      "a=http://x.example-board.test/1&b=http://y.example-board.test/2&c=http://z.example-board.test/3";
+  EXPECT_EQ(got.body, moved);
+  EXPECT_EQ(got.Header("Content-Length"), std::to_string(moved.size()));
+}
+
+TEST_F(PassThroughTest, HttpsTargetsAreFetchedWithHttps) {
+  test::FakeHttpServer tunnel(test::FakeHttpServer::Options{.tls = false, .acceptConnect = true});
+  tunnel.Enqueue(test::ScriptedResponse::Ok("secure"));
+  values.Proxy = CDoubleString::FromUtf8(tunnel.Authority());
+  const auto outcome = Run("GET https://agree.5ch.net:443/test/read.cgi/board/1/ HTTP/1.1\r\nHost: agree.5ch.net:443\r\n\r\n");
+  EXPECT_EQ(outcome.result, 0);
+  const auto received = tunnel.Requests();
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[0].requestLine, "CONNECT agree.5ch.io:443 HTTP/1.1");
+  EXPECT_TRUE(received[1].tls);
+  EXPECT_EQ(received[1].target, "/test/read.cgi/board/1/");
 }
 
 TEST_F(PassThroughTest, WithoutNetworkReplaceTheDomainStays) {
@@ -312,10 +341,10 @@ TEST_F(PassThroughTest, HtmlSslFetchesBoardPagesWithHttpsAndAnswersAsUsual) {
   ASSERT_EQ(outcome.result, 0);
   const auto received = proxy.Requests();
   ASSERT_EQ(received.size(), 2u);
-  EXPECT_EQ(received[0].requestLine, "CONNECT agree.5ch.net:443 HTTP/1.1");
+  EXPECT_EQ(received[0].requestLine, "CONNECT agree.5ch.io:443 HTTP/1.1");
   EXPECT_EQ(received[1].requestLine, "GET /test/read.cgi/board/1234567890/ HTTP/1.1");
   EXPECT_TRUE(received[1].tls);
-  EXPECT_EQ(received[1].Header("Host"), "agree.5ch.net");
+  EXPECT_EQ(received[1].Header("Host"), "agree.5ch.io");
   EXPECT_EQ(outcome.readerGot,
             "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 19\r\n\r\n<html>thread</html>");
 }
@@ -333,14 +362,14 @@ TEST_F(PassThroughTest, HttpsUpgradeOnlyWithHtmlSslAndOnlyForBoardHosts) {
 }
 
 TEST_F(PassThroughTest, RefererOfBoardPostsGoesHttpsButNotOfGets) {
-  Run(Request(kBoardPost, kBoardHost + "Referer: http://agree.5ch.net/test/read.cgi/board/1/\r\n", "a=1"));
-  Run(Request(kBoardGet, kBoardHost + "Referer: http://agree.5ch.net/board/\r\n"));
+  Run(Request(kBoardPost, kBoardHost + "Referer: http://agree.5ch.io/test/read.cgi/board/1/\r\n", "a=1"));
+  Run(Request(kBoardGet, kBoardHost + "Referer: http://agree.5ch.io/board/\r\n"));
   Run(Request("POST http://www.example.test/f HTTP/1.1",
               "Host: www.example.test\r\nReferer: http://www.example.test/\r\n", "a=1"));
   const auto received = proxy.Requests();
   ASSERT_EQ(received.size(), 3u);
-  EXPECT_EQ(received[0].Header("Referer"), "https://agree.5ch.net/test/read.cgi/board/1/");
-  EXPECT_EQ(received[1].Header("Referer"), "http://agree.5ch.net/board/");
+  EXPECT_EQ(received[0].Header("Referer"), "https://agree.5ch.io/test/read.cgi/board/1/");
+  EXPECT_EQ(received[1].Header("Referer"), "http://agree.5ch.io/board/");
   EXPECT_EQ(received[2].Header("Referer"), "http://www.example.test/");
 }
 
@@ -396,11 +425,11 @@ TEST_F(PassThroughTest, ConnectionCloseOfTheServerClosesTheReaderConnection) {
 }
 
 TEST_F(PassThroughTest, RedirectIsPassedBackNotFollowed) {
-  proxy.Enqueue(ScriptedResponse::Status(301, "Moved Permanently", {{"Location", "https://agree.5ch.net/"}}, ""));
+  proxy.Enqueue(ScriptedResponse::Status(301, "Moved Permanently", {{"Location", "https://agree.5ch.io/"}}, ""));
   const auto outcome = Run(Request(kBoardGet, kBoardHost));
   ASSERT_EQ(outcome.result, 0);
   EXPECT_EQ(proxy.RequestCount(), 1u);
-  EXPECT_EQ(outcome.readerGot.rfind("HTTP/1.1 301 Moved Permanently\r\nLocation: https://agree.5ch.net/\r\n", 0), 0u);
+  EXPECT_EQ(outcome.readerGot.rfind("HTTP/1.1 301 Moved Permanently\r\nLocation: https://agree.5ch.io/\r\n", 0), 0u);
 }
 
 }  // namespace

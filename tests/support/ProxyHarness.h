@@ -17,8 +17,8 @@
 
 namespace tav::test {
 
-// A loopback address where nothing listens: the harness's default upstream
-// proxy, and a CONNECT target that fails at once without a name lookup.
+// A loopback address where nothing listens: a CONNECT target that fails at
+// once without a name lookup.
 inline constexpr const char* kRefusingProxy = "127.0.0.1:1";
 
 class ProxyHarness {
