@@ -158,7 +158,6 @@ TEST_F(SubjectRouteTest, HtmlSslFetchesTheSubbackPageOverHttps) {
   ProxyHarness proxy([&](SettingValues& v) {
     v.SubjectSubback = 1;
     v.HtmlSSL = 1;
-    v.Use5ch = 0;  // a host the test certificate covers
     v.ProxyMode = 2;
     v.Proxy = CDoubleString::FromUtf8(upstream);
   });
@@ -169,7 +168,7 @@ TEST_F(SubjectRouteTest, HtmlSslFetchesTheSubbackPageOverHttps) {
   ASSERT_FALSE(requests.empty());
   EXPECT_TRUE(requests.back().tls);
   EXPECT_EQ(requests.back().target, "/applism/subback.html");
-  EXPECT_EQ(requests.back().Header("Host").value_or(""), "egg.2ch.net");
+  EXPECT_EQ(requests.back().Header("Host").value_or(""), "egg" + kSecondary);
 }
 
 TEST_F(SubjectRouteTest, NavigationLinksAreSkippedAndARangeStillGetsTheWholeList) {
