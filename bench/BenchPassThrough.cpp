@@ -1,16 +1,21 @@
 // Pass-through cost: the same GET answered by the same local server, once
-// fetched straight with a plain socket client and once through
-// HandlePassThrough (FetchUrl streaming the answer to a reader socket),
+// fetched straight by a plain socket client and once through the proxy,
 // alternating within every iteration so that both see the same conditions.
 // Both sides keep their connections alive between requests, as a reader and
 // the proxy's worker do.
 //
+//   BM_ViaProxy_*      the reader through the whole proxy (listener, worker,
+//                      dispatcher, pass-through)
+//   BM_PassThrough_*   HandlePassThrough alone, streaming to a reader socket
+//   BM_FetchCollect_*  FetchUrl collecting the answer for a route
+//
 // Counters (averages per request):
-//   direct_us  plain client: send, read the whole answer
-//   proxy_us   pass-through: rebuild, fetch, stream, until the reader has it all
-//   handler_us pass-through: until HandlePassThrough returns
-//   ratio      proxy_us / direct_us
-//   added_us   proxy_us - direct_us
+//   direct_us   plain client: send, read the whole answer
+//   proxy_us    through the proxy, until the reader has the whole answer
+//   handler_us  until HandlePassThrough returns
+//   collect_us  until FetchUrl returns with the collected answer
+//   ratio       proxy_us (collect_us) / direct_us
+//   added_us    proxy_us - direct_us
 
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
@@ -30,7 +35,10 @@
 
 #include "core/CGateway.h"
 #include "core/PassThrough.h"
+#include "core/UpstreamClient.h"
+#include "platform/TextCodec.h"
 #include "support/FakeHttpServer.h"
+#include "support/ProxyHarness.h"
 #include "support/ReaderSocketPair.h"
 
 namespace {
@@ -55,21 +63,21 @@ FakeHttpServer& Server() {
   return *server;
 }
 
-// Straight from the server, over one kept-alive connection (as a reader
-// without the proxy would fetch): send the GET, read the whole answer.
-class DirectClient {
+// A reader over one kept-alive connection: sends a request, reads the whole
+// answer (framed by its Content-Length). Pointed at the server it fetches
+// straight; pointed at the proxy it fetches through it.
+class KeepAliveClient {
  public:
-  explicit DirectClient(std::uint16_t port) : port_(port) {}
-  DirectClient(const DirectClient&) = delete;
-  DirectClient& operator=(const DirectClient&) = delete;
-  ~DirectClient() {
+  explicit KeepAliveClient(int port) : port_(port) {}
+  KeepAliveClient(const KeepAliveClient&) = delete;
+  KeepAliveClient& operator=(const KeepAliveClient&) = delete;
+  ~KeepAliveClient() {
     if (fd_ >= 0) ::close(fd_);
   }
 
   // Returns the bytes of the whole answer.
-  std::size_t Fetch(const std::string& path) {
+  std::size_t Fetch(const std::string& request) {
     if (fd_ < 0) Connect();
-    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
     ::send(fd_, request.data(), request.size(), MSG_NOSIGNAL);
     std::string head;
     std::size_t total = 0;
@@ -97,7 +105,7 @@ class DirectClient {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port_);
+    address.sin_port = htons(static_cast<std::uint16_t>(port_));
     if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
       throw std::runtime_error("direct fetch: connect");
     }
@@ -105,9 +113,16 @@ class DirectClient {
     ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   }
 
-  std::uint16_t port_;
+  int port_;
   int fd_ = -1;
 };
+
+std::string DirectRequest(const std::string& path) { return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"; }
+
+std::string ProxyRequest(const FakeHttpServer& server, const std::string& path) {
+  return "GET " + server.Url(path) + " HTTP/1.1\r\nHost: " + server.Authority() +
+         "\r\nUser-Agent: Monazilla/1.00\r\nAccept: */*\r\n\r\n";
+}
 
 // The reader's end of its connection to the proxy: counts what arrives.
 class CountingReader {
@@ -149,18 +164,17 @@ class CountingReader {
 
 void PassThroughVersusDirect(benchmark::State& state, const std::string& path) {
   FakeHttpServer& server = Server();
-  DirectClient direct(server.Port());
+  KeepAliveClient direct(server.Port());
   CountingReader reader;
   auto values = std::make_shared<tav::SettingValues>();
   values->ProxyMode = 0;
-  const std::string request = "GET " + server.Url(path) + " HTTP/1.1\r\nHost: " + server.Authority() +
-                              "\r\nUser-Agent: Monazilla/1.00\r\nAccept: */*\r\n\r\n";
+  const std::string request = ProxyRequest(server, path);
 
   Clock::duration straight{}, proxied{}, handlerOnly{};
   std::size_t answerBytes = 0;
   for (auto _ : state) {
     auto start = Clock::now();
-    answerBytes = direct.Fetch(path);
+    answerBytes = direct.Fetch(DirectRequest(path));
     straight += Clock::now() - start;
 
     tav::CGateway ctx;
@@ -188,11 +202,84 @@ void PassThroughVersusDirect(benchmark::State& state, const std::string& path) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * answerBytes * 2));
 }
 
+// FetchUrl collecting the answer for a route (no reader socket), against the
+// same direct fetch.
+void CollectVersusDirect(benchmark::State& state, const std::string& path) {
+  FakeHttpServer& server = Server();
+  KeepAliveClient direct(server.Port());
+  auto values = std::make_shared<tav::SettingValues>();
+  values->ProxyMode = 0;
+  tav::FetchRequest request;
+  request.url = tav::Utf8ToUtf16(server.Url(path));
+  request.acceptType = u"Accept: */*";
+
+  Clock::duration straight{}, collected{};
+  for (auto _ : state) {
+    auto start = Clock::now();
+    direct.Fetch(DirectRequest(path));
+    straight += Clock::now() - start;
+
+    tav::CGateway ctx;
+    ctx.cfg = values;
+    tav::FetchResponse response;
+    start = Clock::now();
+    if (!tav::FetchUrl(ctx, request, &response, nullptr)) {
+      state.SkipWithError("fetch failed");
+      break;
+    }
+    collected += Clock::now() - start;
+    benchmark::DoNotOptimize(response.body.data());
+  }
+  const double n = static_cast<double>(state.iterations());
+  const double directUs = std::chrono::duration<double, std::micro>(straight).count() / n;
+  const double collectUs = std::chrono::duration<double, std::micro>(collected).count() / n;
+  state.counters["direct_us"] = directUs;
+  state.counters["collect_us"] = collectUs;
+  state.counters["ratio"] = collectUs / directUs;
+}
+
+// The reader through the whole proxy (listener, worker, dispatcher,
+// pass-through) against the same reader straight at the server.
+void ProxyVersusDirect(benchmark::State& state, const std::string& path) {
+  FakeHttpServer& server = Server();
+  tav::test::ProxyHarness proxy([](tav::SettingValues& v) { v.ProxyMode = 0; });
+  KeepAliveClient direct(server.Port());
+  KeepAliveClient viaProxy(proxy.Port());
+  const std::string request = ProxyRequest(server, path);
+
+  Clock::duration straight{}, proxied{};
+  for (auto _ : state) {
+    auto start = Clock::now();
+    const std::size_t expected = direct.Fetch(DirectRequest(path));
+    straight += Clock::now() - start;
+
+    start = Clock::now();
+    if (viaProxy.Fetch(request) != expected) {
+      state.SkipWithError("answer through the proxy differs");
+      break;
+    }
+    proxied += Clock::now() - start;
+  }
+  const double n = static_cast<double>(state.iterations());
+  const double directUs = std::chrono::duration<double, std::micro>(straight).count() / n;
+  const double proxyUs = std::chrono::duration<double, std::micro>(proxied).count() / n;
+  state.counters["direct_us"] = directUs;
+  state.counters["proxy_us"] = proxyUs;
+  state.counters["ratio"] = proxyUs / directUs;
+  state.counters["added_us"] = proxyUs - directUs;
+}
+
+void BM_ViaProxy_1MB(benchmark::State& state) { ProxyVersusDirect(state, "/big"); }
+void BM_ViaProxy_2KB(benchmark::State& state) { ProxyVersusDirect(state, "/small"); }
 void BM_PassThrough_1MB(benchmark::State& state) { PassThroughVersusDirect(state, "/big"); }
 void BM_PassThrough_2KB(benchmark::State& state) { PassThroughVersusDirect(state, "/small"); }
+void BM_FetchCollect_1MB(benchmark::State& state) { CollectVersusDirect(state, "/big"); }
 
+BENCHMARK(BM_ViaProxy_1MB)->Iterations(200)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ViaProxy_2KB)->Iterations(200)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PassThrough_1MB)->Iterations(200)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PassThrough_2KB)->Iterations(200)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FetchCollect_1MB)->Iterations(200)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -26,8 +26,14 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
 cmake --build build-fuzz -j "$jobs"
 for target in build-fuzz/Fuzz*; do
   [ -x "$target" ] || continue
-  echo "-- $(basename "$target")"
-  "$target" -max_total_time=4 -rss_limit_mb=2048 2>&1 | tail -n 2
+  name=$(basename "$target")
+  echo "-- $name"
+  # New inputs go to a scratch folder; the seeds under fuzz/corpus stay as they are.
+  scratch=$(mktemp -d)
+  seeds=()
+  [ -d "fuzz/corpus/$name" ] && seeds=("fuzz/corpus/$name")
+  "$target" -max_total_time=4 -rss_limit_mb=2048 "$scratch" "${seeds[@]}" 2>&1 | tail -n 2
+  rm -rf "$scratch"
 done
 
 echo "== tests (AddressSanitizer + UndefinedBehaviorSanitizer)"

@@ -1,5 +1,7 @@
 #include "acquire/DatLineWriter.h"
 
+#include "acquire/ConvertOptions.h"
+
 #include "platform/TextCodec.h"
 
 namespace tav {
@@ -62,6 +64,18 @@ int DatLineWriter::Result() const {
   if (cachedCount_ < 1) return counted_;
   if (cachedCount_ == 1) return counted_ > 1 ? counted_ - 1 : 0;
   return counted_ != 0 ? counted_ - 2 : 0;
+}
+
+std::optional<int> DatLineWriter::Refusal(int number) {
+  switch (Admit(number)) {
+    case Admission::kLeaveOut:
+      return 0;
+    case Admission::kFull:
+      return kConvertOutputFull;
+    case Admission::kTake:
+      break;
+  }
+  return std::nullopt;
 }
 
 }  // namespace tav

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,9 @@ class DatLineWriter {
   // Before the post numbered `number`: adds a deleted-post line for every
   // missing number.
   Admission Admit(int number);
+  // Admit, told the way a converter reports it: nothing when the post is
+  // taken, else the converter's result for it (0 left out, or output full).
+  std::optional<int> Refusal(int number);
 
   // The admitted post: its line when the cached count lets it through. The
   // title goes on this line and is cleared. False when the line would

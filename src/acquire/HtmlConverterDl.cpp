@@ -51,14 +51,7 @@ class DlConverter {
     for (;;) {
       const int number = html::ReadNumber(html::Between(post, "<dt>", texts.numberEnd).value_or(""));
       if (lastPost != nullptr) *lastPost = number;
-      switch (writer_.Admit(number)) {
-        case DatLineWriter::Admission::kLeaveOut:
-          return 0;
-        case DatLineWriter::Admission::kFull:
-          return kConvertOutputFull;
-        case DatLineWriter::Admission::kTake:
-          break;
-      }
+      if (auto refused = writer_.Refusal(number)) return *refused;
 
       const std::size_t colon = Find(post, texts.colon);
       const std::size_t afterColon = colon == npos ? post.size() : colon + texts.colon.size();

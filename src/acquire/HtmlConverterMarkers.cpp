@@ -132,14 +132,7 @@ class MarkerConverter {
     if (lastPost != nullptr) *lastPost = number;
     if (markers_.leaveOutZero && number == 0) return 0;
 
-    switch (writer_.Admit(number)) {
-      case DatLineWriter::Admission::kLeaveOut:
-        return 0;
-      case DatLineWriter::Admission::kFull:
-        return kConvertOutputFull;
-      case DatLineWriter::Admission::kTake:
-        break;
-    }
+    if (auto refused = writer_.Refusal(number)) return *refused;
 
     ReadNameAndMail(block);
 

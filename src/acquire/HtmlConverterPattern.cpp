@@ -125,14 +125,7 @@ class PatternConverter {
   int HandlePost(const BRegexp* post, int* lastPost) {
     const int number = html::ReadNumber(Group(post, 1));
     if (lastPost != nullptr) *lastPost = number;
-    switch (writer_.Admit(number)) {
-      case DatLineWriter::Admission::kLeaveOut:
-        return 0;
-      case DatLineWriter::Admission::kFull:
-        return kConvertOutputFull;
-      case DatLineWriter::Admission::kTake:
-        break;
-    }
+    if (auto refused = writer_.Refusal(number)) return *refused;
     const int messageGroup = post->nparens;
 
     ReadNameAndMail(CutField(Group(post, 2)));

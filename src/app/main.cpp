@@ -38,7 +38,9 @@ int RunHeadless(const std::string& iniPath) {
   CDatCache datCache;
   ProxyServer server(setting, shell, &datCache);
 
-  if (setting.Load(iniPath) != 0) {
+  int loaded = setting.Load(iniPath);
+  for (const std::u16string& warning : setting.LoadWarnings()) shell.ShowMessage(u"Tavrilox.ini", warning);
+  if (loaded != 0) {
     shell.StartupFailed(kStrIniMissing);
   } else if (int code = server.CreateListener(); code != 0) {
     shell.StartupFailed(code);

@@ -1,5 +1,6 @@
 #include "core/ConnectTunnel.h"
 
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -92,19 +93,37 @@ struct AddrInfoDeleter {
   void operator()(addrinfo* info) const { freeaddrinfo(info); }
 };
 
+// Waits for a non-blocking connect to finish; a server shutdown ends the
+// wait. True when the connection is established.
+bool FinishConnect(int fd, const CGateway& ctx) {
+  constexpr int kSliceMs = 200;
+  for (;;) {
+    pollfd entry{fd, POLLOUT, 0};
+    const int ready = ::poll(&entry, 1, kSliceMs);
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready > 0) {
+      int error = 0;
+      socklen_t length = sizeof error;
+      return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+    }
+    if (ctx.Cancelled()) return false;
+  }
+}
+
 // Resolves the host (IPv4, the first address) and connects. 0, -3 or -4.
-int Connect(const Socket& upstream, const Endpoint& endpoint) {
+// The socket is non-blocking, so that a server that stops reading cannot
+// hold a send (and the worker) for ever.
+int Connect(const Socket& upstream, const Endpoint& endpoint, const CGateway& ctx) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
   if (ResolveHost(endpoint.host.c_str(), endpoint.port.c_str(), &hints, &found) != 0 || found == nullptr) return -3;
   std::unique_ptr<addrinfo, AddrInfoDeleter> addresses(found);
-  int result = 0;
-  do {
-    result = ::connect(upstream.Fd(), found->ai_addr, found->ai_addrlen);
-  } while (result != 0 && errno == EINTR);
-  return result == 0 ? 0 : -4;
+  ::fcntl(upstream.Fd(), F_SETFL, ::fcntl(upstream.Fd(), F_GETFL) | O_NONBLOCK);
+  if (::connect(upstream.Fd(), found->ai_addr, found->ai_addrlen) == 0) return 0;
+  if (errno != EINPROGRESS && errno != EINTR) return -4;
+  return FinishConnect(upstream.Fd(), ctx) ? 0 : -4;
 }
 
 // Copies bytes both ways until one second passes without traffic, either
@@ -168,7 +187,7 @@ int HandleConnect(CGateway& ctx, std::string_view request, int readerSocket, std
 
   const Socket upstream;
   if (upstream.Fd() < 0) return -2;
-  if (const int failed = Connect(upstream, *endpoint); failed != 0) return failed;
+  if (const int failed = Connect(upstream, *endpoint, ctx); failed != 0) return failed;
 
   SendAtOnce(upstream.Fd());
   SendAtOnce(readerSocket);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/CGateway.h"
+#include "core/RequestParser.h"
 #include "core/UpstreamClient.h"
 #include "platform/TextCodec.h"
 
@@ -17,22 +18,6 @@ constexpr std::string_view kAcceptLanguage = "Accept-Language: ja,en-US;q=0.7,en
 constexpr std::string_view kFormType = "application/x-www-form-urlencoded";
 
 bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
-
-// Method and target of the request line.
-struct RequestLine {
-  std::string method;
-  std::string target;
-};
-
-std::optional<RequestLine> ReadRequestLine(std::string_view text) {
-  const std::string_view line = text.substr(0, text.find(kCrlf));
-  const auto firstSpace = line.find(' ');
-  if (firstSpace == std::string_view::npos || firstSpace == 0) return std::nullopt;
-  const auto secondSpace = line.find(' ', firstSpace + 1);
-  if (secondSpace == std::string_view::npos || secondSpace == firstSpace + 1) return std::nullopt;
-  return RequestLine{std::string(line.substr(0, firstSpace)),
-                     std::string(line.substr(firstSpace + 1, secondSpace - firstSpace - 1))};
-}
 
 // The suffixes under which hosts count as board hosts.
 std::vector<std::string_view> BoardSuffixes(const BoardDomains& domains) {
@@ -155,12 +140,15 @@ bool HostIsBoard(std::string_view headers, const std::vector<std::string_view>& 
 
 std::optional<Rebuilt> Rebuild(const SettingValues& cfg, std::string text) {
   if (cfg.NetworkReplace != 0) MoveDomain(text, cfg.Domains);
-  const auto line = ReadRequestLine(text);
+  // Absolute-URL mode off: the target is the full URL the reader sent.
+  CHttpHeaderInfo parsed;
+  if (ParseRequestHeader(text, parsed, false) != 0) return std::nullopt;
   const auto lineEnd = text.find(kCrlf);
   const auto blank = text.find(kBlankLine);
-  if (!line || lineEnd == std::string::npos || blank == std::string::npos) return std::nullopt;
+  if (lineEnd == std::string::npos || blank == std::string::npos) return std::nullopt;
 
-  Rebuilt out{line->method, line->target, text.substr(lineEnd + kCrlf.size(), blank + kBlankLine.size() - lineEnd - kCrlf.size()), {}};
+  Rebuilt out{parsed.method.Narrow(), parsed.target.Narrow(),
+              text.substr(lineEnd + kCrlf.size(), blank + kBlankLine.size() - lineEnd - kCrlf.size()), {}};
   std::string body = text.substr(blank + kBlankLine.size());
   if (body.size() > 1 && body.ends_with(kCrlf)) body.resize(body.size() - kCrlf.size());
   if (!body.empty()) out.body = std::move(body);

@@ -45,7 +45,7 @@ void SetNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL, 0) | O_N
 }  // namespace
 
 ProxyServer::ProxyServer(CSetting& setting, IShell& shell, CDatCache* datCache)
-    : setting_(setting), shell_(shell), datCache_(datCache) {}
+    : setting_(setting), shell_(shell), datCache_(datCache), clock_(&Clock::System()) {}
 
 ProxyServer::~ProxyServer() { Stop(); }
 
@@ -159,6 +159,7 @@ void ProxyServer::ServeConnection(CBrowserSocket& record) {
     ctx.cfg = setting_.Snapshot();
     ctx.shell = &shell_;
     ctx.datCache = datCache_;
+    ctx.clock = clock_;
     ctx.readerSocket = record.socket;
     ctx.textAccumulator = &record.textAccumulator;
     ctx.cancel = &stopping_;

@@ -12,6 +12,7 @@
 
 namespace tav {
 
+class Clock;
 class CSetting;
 class CDatCache;
 class IShell;
@@ -47,6 +48,10 @@ class ProxyServer {
   // Connections whose worker has not finished yet.
   std::size_t ActiveConnections() const;
 
+  // The clock handed to every request (tests move time with their own).
+  // Call before CreateListener().
+  void SetClock(const Clock& clock) { clock_ = &clock; }
+
  private:
   void AcceptLoop();
   void OnAccept();
@@ -56,6 +61,7 @@ class ProxyServer {
   CSetting& setting_;
   IShell& shell_;
   CDatCache* datCache_;
+  const Clock* clock_;
   int listenSocket_ = -1;
   int wakePipe_[2] = {-1, -1};
   int port_ = 0;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -33,6 +34,8 @@ using Clock = std::chrono::steady_clock;
 // fetch. (The system's HTTP client buffered its socket reads the same way,
 // independently of the block size its callers read with.)
 constexpr int kMinReadBlock = 64 * 1024;
+// The most a Content-Length may reserve in advance; longer bodies grow.
+constexpr curl_off_t kMaxReserve = 64 * 1024 * 1024;
 
 void EnsureCurlReady() {
   static std::once_flag once;
@@ -46,6 +49,7 @@ struct ListDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
 
 // One curl handle per thread, reset before every request. Resetting keeps
 // the handle's connection cache and TLS sessions, so that requests of one
@@ -88,7 +92,6 @@ class ThreadHandle {
   bool* busyFlag_ = nullptr;
   EasyHandle own_;
 };
-using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
 
 std::u16string NumberText(std::int64_t value) { return Utf8ToUtf16(std::to_string(value)); }
 
@@ -249,11 +252,15 @@ class Transfer {
         idleLimit_(ctx.cfg ? ctx.cfg->ReceiveTimeOut : 30000),
         lastActivity_(Clock::now()) {}
 
+  // curl callbacks. Nothing may be thrown through curl: a response that
+  // cannot be held (no memory) fails the transfer instead.
   static size_t OnHeader(char* data, size_t, size_t length, void* self) {
-    return static_cast<Transfer*>(self)->HeaderLine(std::string_view(data, length)) ? length : 0;
+    auto& transfer = *static_cast<Transfer*>(self);
+    return transfer.Guarded([&] { return transfer.HeaderLine(std::string_view(data, length)); }) ? length : 0;
   }
   static size_t OnBody(char* data, size_t, size_t length, void* self) {
-    return static_cast<Transfer*>(self)->BodyBytes(data, length) ? length : 0;
+    auto& transfer = *static_cast<Transfer*>(self);
+    return transfer.Guarded([&] { return transfer.BodyBytes(data, length); }) ? length : 0;
   }
   static int OnProgress(void* self, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) {
     return static_cast<Transfer*>(self)->KeepGoing(downloaded + uploaded) ? 0 : 1;
@@ -263,6 +270,7 @@ class Transfer {
   bool HeadersDone() const { return headersDone_; }
   bool ReaderStopped() const { return readerStopped_; }
   bool BufferFailed() const { return bufferFailed_; }
+  void SetHandle(CURL* handle) { handle_ = handle; }
 
  private:
   // Lines of every response block arrive here, interim ones included; only
@@ -295,25 +303,36 @@ class Transfer {
     if (block_.find("Connection: close") != std::string::npos) ctx_.header.closeFlag = 1;
     const std::u16string wide = Cp932ToUtf16(block_);
     size_ += static_cast<std::int64_t>(wide.size()) * 2;
-    if (response_ != nullptr && !Store([&] { response_->headers = wide; })) return false;
+    if (response_ != nullptr) response_->headers = wide;
     return Stream(block_.data(), block_.size());
   }
 
   bool BodyBytes(const char* data, size_t length) {
     lastActivity_ = Clock::now();
-    if (response_ != nullptr && !Store([&] { response_->body.append(data, length); })) return false;
+    if (response_ != nullptr) Collect(data, length);
     if (!Stream(data, length)) return false;
     size_ += static_cast<std::int64_t>(length);
     lastActivity_ = Clock::now();
     return true;
   }
 
-  template <typename Action>
-  bool Store(Action action) {
+  // A body of known length gets its whole area at once: growing block by
+  // block copied a large body several times and cost more than the transfer.
+  void Collect(const char* data, size_t length) {
+    std::string& body = response_->body;
+    if (body.empty()) {
+      curl_off_t announced = -1;
+      curl_easy_getinfo(handle_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+      if (announced > 0) body.reserve(static_cast<std::size_t>(std::min<curl_off_t>(announced, kMaxReserve)));
+    }
+    body.append(data, length);
+  }
+
+  template <typename Step>
+  bool Guarded(Step step) {
     try {
-      action();
-      return true;
-    } catch (const std::bad_alloc&) {
+      return step();
+    } catch (...) {  // std::bad_alloc, std::length_error
       bufferFailed_ = true;
       return false;
     }
@@ -341,6 +360,7 @@ class Transfer {
   }
 
   CGateway& ctx_;
+  CURL* handle_ = nullptr;
   const FetchRequest& request_;
   FetchResponse* response_;
   const int waitSeconds_;
@@ -422,6 +442,7 @@ bool FetchUrl(CGateway& ctx, const FetchRequest& request, FetchResponse* respons
   if (request.readerSocket >= 0) SendAtOnce(request.readerSocket);
   Transfer transfer(ctx, request, response);
   CURL* h = easy.Get();
+  transfer.SetHandle(h);
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);

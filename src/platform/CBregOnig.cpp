@@ -300,37 +300,33 @@ CBregOnig::CBregOnig(bool load) : loaded_(load && InitialiseEngine()) {}
 
 CBregOnig::~CBregOnig() { loaded_ = false; }
 
-int CBregOnig::BMatch(std::string_view pattern, const char* start, const char* end, BRegexp** handle,
-                      char* message) const {
+BRegexp* CBregOnig::Begin(std::string_view pattern, const char* start, const char*& end, BRegexp** handle,
+                         char* message) const {
   SetMessage(message, "");
   if (!loaded_) {
     SetMessage(message, "regular-expression engine not loaded");
-    return -1;
+    return nullptr;
   }
   if (handle == nullptr || start == nullptr || end == nullptr || end < start) {
     SetMessage(message, "invalid argument");
-    return -1;
+    return nullptr;
   }
   BRegexp* rx = PrepareHandle(pattern, handle, message);
+  if (rx != nullptr) end = WholeCharacterEnd(start, end);
+  return rx;
+}
+
+int CBregOnig::BMatch(std::string_view pattern, const char* start, const char* end, BRegexp** handle,
+                      char* message) const {
+  BRegexp* rx = Begin(pattern, start, end, handle, message);
   if (rx == nullptr) return -1;
-  end = WholeCharacterEnd(start, end);
   return Search(*rx, start, start, end, message);
 }
 
 int CBregOnig::BSplit(std::string_view pattern, const char* start, const char* end, int limit, BRegexp** handle,
                       char* message) const {
-  SetMessage(message, "");
-  if (!loaded_) {
-    SetMessage(message, "regular-expression engine not loaded");
-    return -1;
-  }
-  if (handle == nullptr || start == nullptr || end == nullptr || end < start) {
-    SetMessage(message, "invalid argument");
-    return -1;
-  }
-  BRegexp* rx = PrepareHandle(pattern, handle, message);
+  BRegexp* rx = Begin(pattern, start, end, handle, message);
   if (rx == nullptr) return -1;
-  end = WholeCharacterEnd(start, end);
   rx->splitp.clear();
 
   const char* pieceStart = start;

@@ -67,6 +67,12 @@ class CBregOnig {
   const char* BRegexpVersion(int unused) const;
 
  private:
+  // The checks every call makes, and the handle for `pattern`: null (with
+  // the reason in `message`) when the call cannot go on. `end` is pulled
+  // back to a whole character.
+  BRegexp* Begin(std::string_view pattern, const char* start, const char*& end, BRegexp** handle,
+                 char* message) const;
+
   bool loaded_ = false;
 };
 

@@ -95,7 +95,11 @@ std::size_t Utf16UnitsAt(const char* src, std::size_t left) {
   if (left < 2) return left;
   auto unit = static_cast<char16_t>(static_cast<unsigned char>(src[0]) |
                                     (static_cast<unsigned char>(src[1]) << 8));
-  if (unit >= 0xD800 && unit <= 0xDBFF && left >= 4) return 4;
+  if (unit >= 0xD800 && unit <= 0xDBFF && left >= 4) {
+    auto low = static_cast<char16_t>(static_cast<unsigned char>(src[2]) |
+                                     (static_cast<unsigned char>(src[3]) << 8));
+    if (low >= 0xDC00 && low <= 0xDFFF) return 4;  // a lone high half takes only itself
+  }
   return 2;
 }
 

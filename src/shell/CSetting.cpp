@@ -315,6 +315,66 @@ void LoadRonin(const SettingsReader& in, SettingValues& v) {
   if (!stored.empty()) v.RoninPass.SetNarrow(CSetting::DecodePassword(Utf16ToCp932(stored)));
 }
 
+// [Domain]: the board domains and the hosts derived from them. A missing or
+// empty key keeps its default (an empty Aliases means no aliases); a domain
+// suffix that does not start with "." is refused with a warning.
+std::string DomainSuffix(const SettingsReader& in, std::u16string_view key, const std::string& fallback,
+                         std::vector<std::u16string>& warnings) {
+  std::u16string text = in.Text(u"Domain", key);
+  if (text.empty()) return fallback;
+  if (text[0] != u'.') {
+    warnings.push_back(u"[Domain] " + std::u16string(key) + u"=" + text + u": a domain must start with \".\"; using " +
+                       Ascii(fallback));
+    return fallback;
+  }
+  return Utf16ToCp932(text);
+}
+
+std::string DomainHost(const SettingsReader& in, std::u16string_view key, const std::string& fallback) {
+  std::u16string text = in.Text(u"Domain", key);
+  return text.empty() ? fallback : Utf16ToCp932(text);
+}
+
+std::u16string TrimmedSpaces(std::u16string_view text) {
+  while (!text.empty() && (text.front() == u' ' || text.front() == u'\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == u' ' || text.back() == u'\t')) text.remove_suffix(1);
+  return std::u16string(text);
+}
+
+std::vector<std::string> DomainAliases(const IniFile& ini, const SettingsReader& in, const BoardDomains& d,
+                                       std::vector<std::u16string>& warnings) {
+  if (!ini.GetString(u"Domain", u"Aliases")) return d.Aliases;
+  std::u16string stored = in.Text(u"Domain", u"Aliases");
+  std::vector<std::string> aliases;
+  for (std::u16string_view piece : Split(stored, u',')) {
+    std::u16string alias = TrimmedSpaces(piece);
+    if (alias.empty()) continue;
+    if (alias[0] != u'.') {
+      warnings.push_back(u"[Domain] Aliases=" + stored + u": a domain must start with \".\"; keeping the default");
+      return d.Aliases;
+    }
+    std::string narrow = Utf16ToCp932(alias);
+    if (narrow != d.Secondary) aliases.push_back(narrow);
+  }
+  return aliases;
+}
+
+void LoadDomain(const IniFile& ini, const SettingsReader& in, SettingValues& v, std::vector<std::u16string>& warnings) {
+  BoardDomains& d = v.Domains;
+  d.Primary = DomainSuffix(in, u"Primary", d.Primary, warnings);
+  d.Secondary = DomainSuffix(in, u"Secondary", d.Secondary, warnings);
+  d.Adult = DomainSuffix(in, u"Adult", d.Adult, warnings);
+  d.Aliases = DomainAliases(ini, in, d, warnings);
+  d.Headline = DomainHost(in, u"Headline", d.Headline);
+  d.ApiPrimary = DomainHost(in, u"ApiPrimary", d.ApiPrimary);
+  d.ApiSecondary = DomainHost(in, u"ApiSecondary", d.ApiSecondary);
+  d.JsonPrimary = DomainHost(in, u"JsonPrimary", d.JsonPrimary);
+  d.JsonSecondary = DomainHost(in, u"JsonSecondary", d.JsonSecondary);
+  d.JsonAdult = DomainHost(in, u"JsonAdult", d.JsonAdult);
+  d.BePrimary = DomainHost(in, u"BePrimary", d.BePrimary);
+  d.BeSecondary = DomainHost(in, u"BeSecondary", d.BeSecondary);
+}
+
 // --- save, in the order of the file ---
 
 void SaveSetting(SettingsWriter& out, const SettingValues& v) {
@@ -448,6 +508,25 @@ void SaveRonin(SettingsWriter& out, const SettingValues& v) {
   out.Text(u"Ronin", u"Pass", Ascii(CSetting::EncodePassword(v.RoninPass.Narrow())));
 }
 
+void SaveDomain(SettingsWriter& out, const SettingValues& v) {
+  constexpr std::u16string_view s = u"Domain";
+  const BoardDomains& d = v.Domains;
+  std::u16string aliases;
+  for (const std::string& alias : d.Aliases) aliases += (aliases.empty() ? u"" : u",") + Cp932ToUtf16(alias);
+  out.Text(s, u"Primary", Cp932ToUtf16(d.Primary));
+  out.Text(s, u"Secondary", Cp932ToUtf16(d.Secondary));
+  out.Text(s, u"Adult", Cp932ToUtf16(d.Adult));
+  out.Text(s, u"Aliases", aliases);
+  out.Text(s, u"Headline", Cp932ToUtf16(d.Headline));
+  out.Text(s, u"ApiPrimary", Cp932ToUtf16(d.ApiPrimary));
+  out.Text(s, u"ApiSecondary", Cp932ToUtf16(d.ApiSecondary));
+  out.Text(s, u"JsonPrimary", Cp932ToUtf16(d.JsonPrimary));
+  out.Text(s, u"JsonSecondary", Cp932ToUtf16(d.JsonSecondary));
+  out.Text(s, u"JsonAdult", Cp932ToUtf16(d.JsonAdult));
+  out.Text(s, u"BePrimary", Cp932ToUtf16(d.BePrimary));
+  out.Text(s, u"BeSecondary", Cp932ToUtf16(d.BeSecondary));
+}
+
 // --- password scrambling ---
 
 constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -529,6 +608,8 @@ int CSetting::Load(const std::string& path) {
   LoadJson(in, copy);
   LoadAutoRules(in, copy);
   LoadRonin(in, copy);
+  loadWarnings_.clear();
+  LoadDomain(ini, in, copy, loadWarnings_);
   Publish(std::move(copy));
   return 0;
 }
@@ -550,6 +631,7 @@ int CSetting::Save() {
   SaveJson(out, *values);
   SaveAutoRules(out, *values);
   SaveRonin(out, *values);
+  SaveDomain(out, *values);
   return ini.SaveFile(iniPath_) == IniFile::kOk ? 0 : -1;
 }
 

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "shell/SettingValues.h"
 
@@ -51,6 +52,8 @@ class CSetting {
   // the old file). -1 when no path is stored or the file cannot be written.
   int Save();
   const std::string& IniPath() const { return iniPath_; }
+  // Values the last Load refused, one line each, for the user to see.
+  const std::vector<std::u16string>& LoadWarnings() const { return loadWarnings_; }
 
   // Column order 0..7 and the default widths.
   void ResetColumns();
@@ -68,6 +71,7 @@ class CSetting {
   mutable std::mutex snapshotMutex_;
   std::shared_ptr<const SettingValues> snapshot_;
   std::string iniPath_;
+  std::vector<std::u16string> loadWarnings_;
   std::recursive_mutex dispatchLock_;
   ApiSessionCache session_;
   std::unique_ptr<CBregOnig> bregexp_;

@@ -54,9 +54,9 @@ struct FtpBugEntry {
 // The board domains and the hosts derived from them.
 struct BoardDomains {
   std::string Primary = ".2ch.net";
-  std::string Secondary = ".5ch.net";
+  std::string Secondary = ".5ch.io";
   std::string Adult = ".bbspink.com";
-  std::vector<std::string> Aliases;  // treated exactly like Primary
+  std::vector<std::string> Aliases = {".5ch.net"};  // treated exactly like Primary
   std::string Headline = "headline.";
   std::string ApiPrimary = "api.2ch.net";
   std::string ApiSecondary = "api.5ch.net";

@@ -106,7 +106,7 @@ TEST_F(HtmlRouteTest, AsksTheBoardForTheReadCgiPageWithItsHeaderLines) {
   Ask(*proxy, DatRequest("egg.2ch.net", kThreadPath, "If-Modified-Since: Mon, 07 Dec 2026 00:00:00 GMT\r\n"));
   ASSERT_EQ(board_.RequestCount(), 1u);
   auto request = board_.Requests()[0];
-  EXPECT_EQ(request.requestLine, "GET http://egg.5ch.net/test/read.cgi/applism/1517988732/ HTTP/1.1");
+  EXPECT_EQ(request.requestLine, "GET http://egg.5ch.io/test/read.cgi/applism/1517988732/ HTTP/1.1");
   EXPECT_EQ(request.Header("User-Agent").value_or(""),
             "Mozilla/5.0 (Windows NT 6.3; WOW64; Trident/7.0; Touch; rv:11.0) like Gecko");
   EXPECT_EQ(request.Header("Accept-Language").value_or(""), "ja,en-US;q=0.7,en;q=0.3");
@@ -125,6 +125,18 @@ TEST_F(HtmlRouteTest, DomainFollowsTheSwitchAndTheAdultDomain) {
   EXPECT_EQ(board_.Requests()[1].target, "http://pie.bbspink.com/test/read.cgi/adult/1/");
 }
 
+TEST_F(HtmlRouteTest, AliasHostsAndExplicitPortsReachTheSecondaryDomain) {
+  auto proxy = StartProxy();
+  for (int i = 0; i < 2; ++i) board_.Enqueue(PageAnswer(testpages::Page(Layout::kDiv, "t", testpages::Numbered({1}))));
+  // The way JDim asks: the scheme and the default port in the target and Host.
+  Ask(*proxy, "GET http://egg.5ch.net:80/applism/dat/1517988732.dat HTTP/1.1\r\nHost: egg.5ch.net:80\r\n"
+              "Connection: close\r\nAccept-Encoding: gzip\r\nUser-Agent: Monazilla/1.00 JD\r\n\r\n");
+  Ask(*proxy, DatRequest("egg.5ch.io", kThreadPath));
+  ASSERT_EQ(board_.RequestCount(), 2u);
+  EXPECT_EQ(board_.Requests()[0].target, "http://egg.5ch.io/test/read.cgi/applism/1517988732/");
+  EXPECT_EQ(board_.Requests()[1].target, "http://egg.5ch.io/test/read.cgi/applism/1517988732/");
+}
+
 TEST_F(HtmlRouteTest, HtmlSslFetchesThePageOverHttps) {
   FakeHttpServer secureBoard(FakeHttpServer::Options{.tls = false, .acceptConnect = true});
   environment_.Set("SSL_CERT_FILE", TestCertificateAuthority::Instance().CaFile());
@@ -141,7 +153,7 @@ TEST_F(HtmlRouteTest, HtmlSslFetchesThePageOverHttps) {
   auto requests = secureBoard.Requests();
   ASSERT_FALSE(requests.empty());
   EXPECT_TRUE(requests.back().tls);
-  EXPECT_EQ(requests.back().Header("Host").value_or(""), "egg.5ch.net");
+  EXPECT_EQ(requests.back().Header("Host").value_or(""), "egg.5ch.io");
 }
 
 TEST_F(HtmlRouteTest, RangeRequestsGetPartialAndNotModifiedAnswers) {
@@ -176,13 +188,13 @@ TEST_F(HtmlRouteTest, DiffModeAsksOnlyForNewPosts) {
   const std::size_t held = firstDat.find('\n', firstDat.find('\n') + 1) + 1;
   auto answer = HttpAnswer::Split(Ask(*proxy, DatRequest("egg.2ch.net", kThreadPath, RangeLine(held))));
   EXPECT_EQ(answer.body, firstDat.substr(held));
-  EXPECT_EQ(board_.Requests().back().target, "http://egg.5ch.net/test/read.cgi/applism/1517988732/");
+  EXPECT_EQ(board_.Requests().back().target, "http://egg.5ch.io/test/read.cgi/applism/1517988732/");
 
   // Refresh: the board is asked for posts 3- and sends post 1, 3, 4, 5.
   std::string refresh = testpages::Page(Layout::kDiv, "t", testpages::Numbered({1, 3, 4, 5}));
   board_.Enqueue(PageAnswer(refresh));
   auto update = HttpAnswer::Split(Ask(*proxy, DatRequest("egg.2ch.net", kThreadPath, RangeLine(firstDat.size()))));
-  EXPECT_EQ(board_.Requests().back().target, "http://egg.5ch.net/test/read.cgi/applism/1517988732/3-");
+  EXPECT_EQ(board_.Requests().back().target, "http://egg.5ch.io/test/read.cgi/applism/1517988732/3-");
   std::string all = DatOf(testpages::Page(Layout::kDiv, "t", testpages::Numbered({1, 2, 3, 4, 5})));
   EXPECT_EQ(update.head.substr(0, 12), "HTTP/1.1 206");
   EXPECT_EQ(update.body, all.substr(firstDat.size()));
@@ -192,7 +204,7 @@ TEST_F(HtmlRouteTest, DiffModeAsksOnlyForNewPosts) {
   // Nothing new: 304.
   board_.Enqueue(PageAnswer(testpages::Page(Layout::kDiv, "t", testpages::Numbered({1, 5}))));
   auto none = HttpAnswer::Split(Ask(*proxy, DatRequest("egg.2ch.net", kThreadPath, RangeLine(all.size()))));
-  EXPECT_EQ(board_.Requests().back().target, "http://egg.5ch.net/test/read.cgi/applism/1517988732/5-");
+  EXPECT_EQ(board_.Requests().back().target, "http://egg.5ch.io/test/read.cgi/applism/1517988732/5-");
   EXPECT_EQ(none.head.substr(0, 12), "HTTP/1.1 304");
 }
 
@@ -209,8 +221,8 @@ TEST_F(HtmlRouteTest, DiffModeCacheEvictsTheOldestThread) {
   }
   auto requests = board_.Requests();
   ASSERT_EQ(requests.size(), 5u);
-  EXPECT_EQ(requests[3].target, "http://egg.5ch.net/test/read.cgi/a/1/") << "thread 1 was evicted by thread 3";
-  EXPECT_EQ(requests[4].target, "http://egg.5ch.net/test/read.cgi/a/3/3-") << "thread 3 is still cached";
+  EXPECT_EQ(requests[3].target, "http://egg.5ch.io/test/read.cgi/a/1/") << "thread 1 was evicted by thread 3";
+  EXPECT_EQ(requests[4].target, "http://egg.5ch.io/test/read.cgi/a/3/3-") << "thread 3 is still cached";
 }
 
 TEST_F(HtmlRouteTest, ArchivedPathsUseTheHtmlRouteOnlyWithKakoLogHtml) {
@@ -220,7 +232,7 @@ TEST_F(HtmlRouteTest, ArchivedPathsUseTheHtmlRouteOnlyWithKakoLogHtml) {
     board_.Enqueue(PageAnswer(page));
     auto answer = HttpAnswer::Split(Ask(*proxy, DatRequest("egg.2ch.net", "/applism/kako/1517/15179/1517988732.dat")));
     EXPECT_EQ(answer.body, DatOf(page));
-    EXPECT_EQ(board_.Requests().back().target, "http://egg.5ch.net/test/read.cgi/applism/1517988732/");
+    EXPECT_EQ(board_.Requests().back().target, "http://egg.5ch.io/test/read.cgi/applism/1517988732/");
     ASSERT_TRUE(proxy->Shell().WaitForFinishedRows(1));
     EXPECT_EQ(proxy->Shell().FinishedRows()[0].cells[4], u"HTML(過去)");
   }
@@ -228,7 +240,7 @@ TEST_F(HtmlRouteTest, ArchivedPathsUseTheHtmlRouteOnlyWithKakoLogHtml) {
     auto proxy = StartProxy();
     board_.Enqueue(ScriptedResponse::Ok("raw archive"));
     Ask(*proxy, DatRequest("egg.2ch.net", "/applism/kako/1517/15179/1517988732.dat", "Connection: close\r\n"));
-    EXPECT_EQ(board_.Requests().back().target, "http://egg.5ch.net/applism/kako/1517/15179/1517988732.dat");
+    EXPECT_EQ(board_.Requests().back().target, "http://egg.5ch.io/applism/kako/1517/15179/1517988732.dat");
     ASSERT_TRUE(proxy->Shell().WaitForFinishedRows(1));
     EXPECT_EQ(proxy->Shell().FinishedRows()[0].cells[4], u"直接");
   }
@@ -289,9 +301,9 @@ TEST_F(HtmlRouteTest, BrokenPostsAreLeftOutOfASegmentedFetch) {
 
   auto requests = board_.Requests();
   ASSERT_EQ(requests.size(), 3u);
-  EXPECT_EQ(requests[0].target, "http://egg.5ch.net/test/read.cgi/applism/1517988732/1-4");
-  EXPECT_EQ(requests[1].target, "http://egg.5ch.net/test/read.cgi/applism/1517988732/6-8");
-  EXPECT_EQ(requests[2].target, "http://egg.5ch.net/test/read.cgi/applism/1517988732/10-");
+  EXPECT_EQ(requests[0].target, "http://egg.5ch.io/test/read.cgi/applism/1517988732/1-4");
+  EXPECT_EQ(requests[1].target, "http://egg.5ch.io/test/read.cgi/applism/1517988732/6-8");
+  EXPECT_EQ(requests[2].target, "http://egg.5ch.io/test/read.cgi/applism/1517988732/10-");
 
   // Posts 1-4, a filler for 5, 6-8, a filler for 9, 10 and 11: one line each.
   std::string filler = Sjis("ftpバグ<>ftpバグ<>ftpバグ<>ftpバグ<>\n");

@@ -23,6 +23,10 @@ TEST(TextCodec, BadBytesBecomeReplacementCharacters) {
   EXPECT_EQ(Utf16ToCp932(u"a\U0001F600b"), "a?b");
   EXPECT_EQ(Utf16ToCp932WithReferences(u"a\U0001F600b"), "a&#128512;b");
   EXPECT_EQ(Utf8ToUtf16("\xE3\x81"), u"\uFFFD\uFFFD");
+  // A lone high surrogate never swallows the character after it.
+  const char16_t lone[] = {u'a', 0xD800, u'b', 0};
+  EXPECT_EQ(Utf16ToCp932(lone), "a?b");
+  EXPECT_EQ(Utf16ToUtf8(lone), "a\xEF\xBF\xBD" "b");
 }
 
 }  // namespace

@@ -1,14 +1,22 @@
 #include "core/ConnectTunnel.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
+#include <thread>
 
 #include "core/CGateway.h"
 #include "platform/TextCodec.h"
 #include "support/FakeHttpServer.h"
 #include "support/LogRecordingShell.h"
+#include "support/LoopbackClient.h"
+#include "support/ProxyHarness.h"
 #include "support/ReaderSocketPair.h"
 
 namespace tav {
@@ -97,6 +105,45 @@ TEST_F(ConnectTunnelTest, EndsWhenTheServerCloses) {
   EXPECT_TRUE(reader.Collected().ends_with("short"));
 }
 
+TEST_F(ConnectTunnelTest, ServerThatStopsReadingDoesNotHoldTheWorker) {
+  // A listener that never accepts: the kernel completes the connection, but
+  // nobody reads, so the tunnel's sends to it soon find no room.
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+
+  ctx.cfg = [] {
+    auto values = std::make_shared<SettingValues>();
+    values->ReceiveTimeOut = 1000;
+    return values;
+  }();
+  std::atomic<bool> cancel{false};
+  ctx.cancel = &cancel;
+  auto tunnel = Start("127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+  ASSERT_TRUE(reader.WaitForText(kEstablished, 5s));
+  std::thread flood([&] {
+    const std::string block(1 << 20, 'f');
+    for (int i = 0; i < 64 && !cancel; ++i) {
+      if (::send(reader.ReaderSide(), block.data(), block.size(), MSG_NOSIGNAL) <= 0) break;
+    }
+  });
+  std::this_thread::sleep_for(1500ms);
+  cancel = true;  // the server shuts down
+  const bool ended = tunnel.wait_for(5s) == std::future_status::ready;
+  ::close(listener);  // frees a tunnel stuck in a blocking send, so that a failure cannot hang the test
+  reader.ShutdownReaderSending();
+  ::shutdown(reader.ReaderSide(), SHUT_RDWR);
+  flood.join();
+  EXPECT_TRUE(ended);
+  EXPECT_EQ(tunnel.get(), 0);
+  EXPECT_GT(bytesSent, 0);
+}
+
 TEST_F(ConnectTunnelTest, NameThatDoesNotResolveAnswersNothing) {
   // Not a valid host name: the resolver refuses it without asking any name
   // server, so the test stays on the loopback.
@@ -143,3 +190,33 @@ TEST_F(ConnectTunnelTest, UrlTargetsNameTheirHostAndPort) {
 
 }  // namespace
 }  // namespace tav
+
+// ---------------------------------------------------------------------------
+// Through the whole proxy: reader -> listener and worker -> tunnel -> server.
+
+namespace tav::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(ConnectViaProxy, RelayIsCountedInTheLogRow) {
+  FakeHttpServer server;
+  const ScriptedResponse answer = ScriptedResponse::Ok(std::string(9000, 't'));
+  server.Enqueue(answer);
+  ProxyHarness proxy;
+  LoopbackClient reader(proxy.Port());
+  reader.Send("CONNECT " + server.Authority() + " HTTP/1.1\r\nHost: " + server.Authority() + "\r\n\r\n");
+  ASSERT_EQ(reader.ReadAtLeast(kEstablished.size()), kEstablished);
+  const std::string payload = "GET /t HTTP/1.1\r\nHost: x\r\n\r\n";
+  reader.Send(payload);
+  EXPECT_EQ(reader.ReadAtLeast(answer.Wire().size()), answer.Wire());
+  ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(1, 5000));
+  const auto row = proxy.Shell().FinishedRows()[0];
+  EXPECT_EQ(row.cells[4], u"SSL");
+  EXPECT_EQ(row.cells[6], Utf8ToUtf16(std::to_string(answer.Wire().size())));
+  EXPECT_EQ(row.cells[7], Utf8ToUtf16(std::to_string(payload.size())));
+  EXPECT_TRUE(server.WaitForClosedConnections(1, 5s));
+}
+
+}  // namespace
+}  // namespace tav::test

@@ -95,7 +95,9 @@ TEST(Dispatch, LabelsFollowModeAndRules) {
 TEST(Dispatch, ConnectIsLabelledSsl) {
   ProxyHarness proxy;
   LoopbackClient reader(proxy.Port());
-  reader.Send("CONNECT nowhere.invalid:443 HTTP/1.1\r\nHost: nowhere.invalid:443\r\n\r\n");
+  // A loopback target that refuses: the tunnel connects directly, so a name
+  // here would be looked up outside the machine.
+  reader.Send(std::string("CONNECT ") + kRefusingProxy + " HTTP/1.1\r\nHost: " + kRefusingProxy + "\r\n\r\n");
   ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(1));
   EXPECT_EQ(proxy.Shell().FinishedRows()[0].cells[4], u"SSL");
 }

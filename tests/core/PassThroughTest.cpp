@@ -4,11 +4,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <memory>
 
 #include "core/CGateway.h"
 #include "platform/TextCodec.h"
 #include "support/FakeHttpServer.h"
 #include "support/LogRecordingShell.h"
+#include "support/LoopbackClient.h"
+#include "support/ProxyHarness.h"
 #include "support/ReaderSocketPair.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TestCertificateAuthority.h"
@@ -92,9 +96,9 @@ std::vector<std::string> NamesAmong(const ReceivedRequest& request, const std::v
   return names;
 }
 
-const std::string kBoardGet = "GET http://agree.5ch.net/test/read.cgi/board/1234567890/ HTTP/1.1";
-const std::string kBoardPost = "POST http://agree.5ch.net/test/bbs.cgi HTTP/1.1";
-const std::string kBoardHost = "Host: agree.5ch.net\r\n";
+const std::string kBoardGet = "GET http://agree.5ch.io/test/read.cgi/board/1234567890/ HTTP/1.1";
+const std::string kBoardPost = "POST http://agree.5ch.io/test/bbs.cgi HTTP/1.1";
+const std::string kBoardHost = "Host: agree.5ch.io\r\n";
 const std::string kReaderAgent = "User-Agent: Monazilla/1.00 (Reader/1.0)\r\n";
 
 // ---------------------------------------------------------------------------
@@ -170,10 +174,39 @@ TEST_F(PassThroughTest, DomainMoveReachesRequestLineHeadersAndBody) {
               "Content-Length: " + std::to_string(body.size()) + "\r\n",
               body));
   const auto got = Upstream();
-  EXPECT_EQ(got.requestLine, "POST http://agree.5ch.net/test/bbs.cgi HTTP/1.1");
-  EXPECT_EQ(got.Header("Host"), "agree.5ch.net");
-  EXPECT_EQ(got.Header("Referer"), "https://agree.5ch.net/test/read.cgi/board/1234567890/");
-  EXPECT_EQ(got.body, "bbs=board&key=1234567890&MESSAGE=see+http://agree.5ch.net/x&time=1");
+  EXPECT_EQ(got.requestLine, "POST http://agree.5ch.io/test/bbs.cgi HTTP/1.1");
+  EXPECT_EQ(got.Header("Host"), "agree.5ch.io");
+  EXPECT_EQ(got.Header("Referer"), "https://agree.5ch.io/test/read.cgi/board/1234567890/");
+  EXPECT_EQ(got.body, "bbs=board&key=1234567890&MESSAGE=see+http://agree.5ch.io/x&time=1");
+  EXPECT_EQ(got.Header("Content-Length"), std::to_string(got.body.size())) << "the moved body is shorter";
+}
+
+TEST_F(PassThroughTest, AliasesMoveToTheSecondaryDomainWhateverTheirLength) {
+  values.Domains.Secondary = ".example-board.test";
+  values.Domains.Aliases = {".5ch.net", ".old.test"};
+  const std::string body = "a=http://x.5ch.net/1&b=http://y.2ch.net/2&c=http://z.old.test/3";
+  Run(Request("POST http://agree.5ch.net/test/bbs.cgi HTTP/1.1",
+              "Host: agree.5ch.net\r\nContent-Length: " + std::to_string(body.size()) + "\r\n", body));
+  const auto got = Upstream();
+  EXPECT_EQ(got.requestLine, "POST http://agree.example-board.test/test/bbs.cgi HTTP/1.1");
+  EXPECT_EQ(got.Header("Host"), "agree.example-board.test");
+  const std::string moved =
+      "a=http://x.example-board.test/1&b=http://y.example-board.test/2&c=http://z.example-board.test/3";
+  EXPECT_EQ(got.body, moved);
+  EXPECT_EQ(got.Header("Content-Length"), std::to_string(moved.size()));
+}
+
+TEST_F(PassThroughTest, HttpsTargetsAreFetchedWithHttps) {
+  test::FakeHttpServer tunnel(test::FakeHttpServer::Options{.tls = false, .acceptConnect = true});
+  tunnel.Enqueue(test::ScriptedResponse::Ok("secure"));
+  values.Proxy = CDoubleString::FromUtf8(tunnel.Authority());
+  const auto outcome = Run("GET https://agree.5ch.net:443/test/read.cgi/board/1/ HTTP/1.1\r\nHost: agree.5ch.net:443\r\n\r\n");
+  EXPECT_EQ(outcome.result, 0);
+  const auto received = tunnel.Requests();
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[0].requestLine, "CONNECT agree.5ch.io:443 HTTP/1.1");
+  EXPECT_TRUE(received[1].tls);
+  EXPECT_EQ(received[1].target, "/test/read.cgi/board/1/");
 }
 
 TEST_F(PassThroughTest, WithoutNetworkReplaceTheDomainStays) {
@@ -308,10 +341,10 @@ TEST_F(PassThroughTest, HtmlSslFetchesBoardPagesWithHttpsAndAnswersAsUsual) {
   ASSERT_EQ(outcome.result, 0);
   const auto received = proxy.Requests();
   ASSERT_EQ(received.size(), 2u);
-  EXPECT_EQ(received[0].requestLine, "CONNECT agree.5ch.net:443 HTTP/1.1");
+  EXPECT_EQ(received[0].requestLine, "CONNECT agree.5ch.io:443 HTTP/1.1");
   EXPECT_EQ(received[1].requestLine, "GET /test/read.cgi/board/1234567890/ HTTP/1.1");
   EXPECT_TRUE(received[1].tls);
-  EXPECT_EQ(received[1].Header("Host"), "agree.5ch.net");
+  EXPECT_EQ(received[1].Header("Host"), "agree.5ch.io");
   EXPECT_EQ(outcome.readerGot,
             "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 19\r\n\r\n<html>thread</html>");
 }
@@ -329,14 +362,14 @@ TEST_F(PassThroughTest, HttpsUpgradeOnlyWithHtmlSslAndOnlyForBoardHosts) {
 }
 
 TEST_F(PassThroughTest, RefererOfBoardPostsGoesHttpsButNotOfGets) {
-  Run(Request(kBoardPost, kBoardHost + "Referer: http://agree.5ch.net/test/read.cgi/board/1/\r\n", "a=1"));
-  Run(Request(kBoardGet, kBoardHost + "Referer: http://agree.5ch.net/board/\r\n"));
+  Run(Request(kBoardPost, kBoardHost + "Referer: http://agree.5ch.io/test/read.cgi/board/1/\r\n", "a=1"));
+  Run(Request(kBoardGet, kBoardHost + "Referer: http://agree.5ch.io/board/\r\n"));
   Run(Request("POST http://www.example.test/f HTTP/1.1",
               "Host: www.example.test\r\nReferer: http://www.example.test/\r\n", "a=1"));
   const auto received = proxy.Requests();
   ASSERT_EQ(received.size(), 3u);
-  EXPECT_EQ(received[0].Header("Referer"), "https://agree.5ch.net/test/read.cgi/board/1/");
-  EXPECT_EQ(received[1].Header("Referer"), "http://agree.5ch.net/board/");
+  EXPECT_EQ(received[0].Header("Referer"), "https://agree.5ch.io/test/read.cgi/board/1/");
+  EXPECT_EQ(received[1].Header("Referer"), "http://agree.5ch.io/board/");
   EXPECT_EQ(received[2].Header("Referer"), "http://www.example.test/");
 }
 
@@ -392,12 +425,102 @@ TEST_F(PassThroughTest, ConnectionCloseOfTheServerClosesTheReaderConnection) {
 }
 
 TEST_F(PassThroughTest, RedirectIsPassedBackNotFollowed) {
-  proxy.Enqueue(ScriptedResponse::Status(301, "Moved Permanently", {{"Location", "https://agree.5ch.net/"}}, ""));
+  proxy.Enqueue(ScriptedResponse::Status(301, "Moved Permanently", {{"Location", "https://agree.5ch.io/"}}, ""));
   const auto outcome = Run(Request(kBoardGet, kBoardHost));
   ASSERT_EQ(outcome.result, 0);
   EXPECT_EQ(proxy.RequestCount(), 1u);
-  EXPECT_EQ(outcome.readerGot.rfind("HTTP/1.1 301 Moved Permanently\r\nLocation: https://agree.5ch.net/\r\n", 0), 0u);
+  EXPECT_EQ(outcome.readerGot.rfind("HTTP/1.1 301 Moved Permanently\r\nLocation: https://agree.5ch.io/\r\n", 0), 0u);
 }
 
 }  // namespace
 }  // namespace tav
+
+// ---------------------------------------------------------------------------
+// Through the whole proxy: reader -> listener and worker -> pass-through ->
+// fake upstream (named as the proxy's upstream proxy).
+
+namespace tav::test {
+namespace {
+
+class PassThroughViaProxy : public ::testing::Test {
+ protected:
+  PassThroughViaProxy() { env.ClearProxyAndCaVariables(); }
+
+  std::unique_ptr<ProxyHarness> StartProxy(const std::function<void(SettingValues&)>& more = {}) {
+    return std::make_unique<ProxyHarness>([&](SettingValues& v) {
+      v.ProxyMode = 2;
+      v.Proxy = CDoubleString::FromUtf8(upstream.Authority());
+      v.DatMode = 0;
+      if (more) more(v);
+    });
+  }
+
+  static std::string Get(const std::string& path, const std::string& extra = {}) {
+    return "GET http://www.example.test" + path + " HTTP/1.1\r\nHost: www.example.test\r\n" + extra + "\r\n";
+  }
+
+  ScopedEnvironment env;
+  FakeHttpServer upstream;
+};
+
+TEST_F(PassThroughViaProxy, AnswerReachesTheReaderAndTheLogRow) {
+  const ScriptedResponse answer = ScriptedResponse::Ok("<html>page</html>", "text/html");
+  upstream.Enqueue(answer);
+  auto proxy = StartProxy();
+  LoopbackClient reader(proxy->Port());
+  reader.Send(Get("/page?x=1"));
+  EXPECT_EQ(reader.ReadAtLeast(answer.Wire().size()), answer.Wire());
+  ASSERT_TRUE(proxy->Shell().WaitForFinishedRows(1));
+  const auto row = proxy->Shell().FinishedRows()[0];
+  const std::string head = answer.Wire().substr(0, answer.Wire().size() - answer.body.size());
+  const std::u16string size = Utf8ToUtf16(std::to_string(head.size() * 2 + answer.body.size()));
+  EXPECT_EQ(row.cells[4], u"直接");
+  EXPECT_EQ(row.cells[5], u"成功");
+  EXPECT_EQ(row.cells[6], size);
+  EXPECT_EQ(row.cells[7], size);
+  EXPECT_EQ(upstream.Requests().at(0).target, "http://www.example.test/page?x=1");
+}
+
+TEST_F(PassThroughViaProxy, ConnectionStaysOpenWithoutConnectionClose) {
+  const ScriptedResponse first = ScriptedResponse::Ok("first");
+  const ScriptedResponse second = ScriptedResponse::Ok("second");
+  upstream.Enqueue(first);
+  upstream.Enqueue(second);
+  auto proxy = StartProxy();
+  LoopbackClient reader(proxy->Port());
+  reader.Send(Get("/1"));
+  EXPECT_EQ(reader.ReadAtLeast(first.Wire().size()), first.Wire());
+  reader.Send(Get("/2"));
+  EXPECT_EQ(reader.ReadAtLeast(second.Wire().size()), second.Wire());
+  EXPECT_EQ(upstream.RequestCount(), 2u);
+}
+
+TEST_F(PassThroughViaProxy, ConnectionCloseOfTheServerClosesTheReaderConnection) {
+  ScriptedResponse closing = ScriptedResponse::Ok("bye");
+  closing.closeConnection = true;
+  upstream.Enqueue(closing);
+  auto proxy = StartProxy();
+  LoopbackClient reader(proxy->Port());
+  reader.Send(Get("/"));
+  EXPECT_EQ(reader.ReadAtLeast(closing.Wire().size()), closing.Wire());
+  // Well before the 3-second idle limit would close it.
+  EXPECT_TRUE(reader.WaitForClose(1500));
+}
+
+TEST_F(PassThroughViaProxy, StallingServerEndsByTheReceiveTimeoutAndFreesTheWorker) {
+  upstream.Enqueue(ScriptedResponse::Silence());
+  const ScriptedResponse next = ScriptedResponse::Ok("next");
+  upstream.Enqueue(next);
+  auto proxy = StartProxy([](SettingValues& v) { v.ReceiveTimeOut = 1000; });
+  LoopbackClient reader(proxy->Port());
+  const auto start = std::chrono::steady_clock::now();
+  reader.Send(Get("/stall"));
+  ASSERT_TRUE(proxy->Shell().WaitForFinishedRows(1, 5000));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+  // The same connection carries the next request.
+  reader.Send(Get("/next"));
+  EXPECT_EQ(reader.ReadAtLeast(next.Wire().size()), next.Wire());
+}
+
+}  // namespace
+}  // namespace tav::test

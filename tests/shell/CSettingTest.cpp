@@ -110,7 +110,7 @@ TEST_F(CSettingFile, FirstSaveWritesEveryDefault) {
 
   EXPECT_EQ(ini.SectionNames(), (std::vector<std::u16string>{u"Setting", u"Window", u"Network", u"5ch",
                                                              u"2chAPI", u"HTML", u"Bregexp", u"FTPBug",
-                                                             u"JaneStyle", u"JSON", u"AutoRule", u"Ronin"}));
+                                                             u"JaneStyle", u"JSON", u"AutoRule", u"Ronin", u"Domain"}));
   EXPECT_EQ(ini.KeyNames(u"Setting"),
             (std::vector<std::u16string>{u"GatewayHost", u"GatewayPort", u"DatMode", u"HtmlSSL",
                                          u"SubjectSubback", u"KakoLogHtml", u"WriteUrlencoded",
@@ -159,7 +159,34 @@ TEST_F(CSettingFile, FirstSaveWritesEveryDefault) {
   EXPECT_EQ(ini.GetString(u"AutoRule", u"Rule01"), u"*");
   EXPECT_EQ(ini.GetString(u"AutoRule", u"Mode01"), u"2");
   EXPECT_EQ(ini.GetString(u"Ronin", u"Pass"), u"");
-  EXPECT_FALSE(ini.GetString(u"Domain", u"Primary").has_value());
+  EXPECT_EQ(ini.GetString(u"Domain", u"Primary"), u".2ch.net");
+  EXPECT_EQ(ini.GetString(u"Domain", u"Secondary"), u".5ch.io");
+  EXPECT_EQ(ini.GetString(u"Domain", u"Aliases"), u".5ch.net");
+  EXPECT_EQ(ini.GetString(u"Domain", u"BeSecondary"), u"be.5ch.net");
+}
+
+TEST_F(CSettingFile, DomainSectionIsReadDefaultedAndValidated) {
+  WriteBytes(Path(),
+            "[Domain]\r\nSecondary=.5ch.example.test\r\nAdult=bbspink.com\r\nAliases= .5ch.net , .5ch.example.test,"
+            ".old.test\r\nJsonSecondary=\r\nApiSecondary=api.example.test\r\n");
+  ASSERT_EQ(setting_.Load(Path()), 0);
+  const BoardDomains& d = setting_.Snapshot()->Domains;
+  EXPECT_EQ(d.Primary, ".2ch.net") << "missing key keeps its default";
+  EXPECT_EQ(d.Secondary, ".5ch.example.test");
+  EXPECT_EQ(d.Adult, ".bbspink.com") << "a suffix without its dot is refused";
+  EXPECT_EQ(d.Aliases, (std::vector<std::string>{".5ch.net", ".old.test"})) << "the secondary domain is no alias";
+  EXPECT_EQ(d.JsonSecondary, "itest.5ch.net") << "empty value keeps the default";
+  EXPECT_EQ(d.ApiSecondary, "api.example.test");
+  ASSERT_EQ(setting_.LoadWarnings().size(), 1u);
+  EXPECT_NE(setting_.LoadWarnings()[0].find(u"Adult=bbspink.com"), std::u16string::npos);
+
+  WriteBytes(Path(), "[Domain]\r\nAliases=\r\n");
+  ASSERT_EQ(setting_.Load(Path()), 0);
+  EXPECT_TRUE(setting_.Snapshot()->Domains.Aliases.empty()) << "an empty Aliases means none";
+
+  IniFile saved = SaveAndParse();
+  EXPECT_EQ(saved.GetString(u"Domain", u"Aliases"), u"");
+  EXPECT_EQ(saved.GetString(u"Domain", u"Secondary"), u".5ch.example.test");
 }
 
 TEST_F(CSettingFile, WrittenFileIsUtf16WithCrLf) {
@@ -175,7 +202,7 @@ TEST_F(CSettingFile, WrittenFileIsUtf16WithCrLf) {
       EXPECT_EQ(bytes.substr(i - 2, 2), std::string("\r\0", 2)) << "bare LF at byte " << i;
     }
   }
-  const std::string end = Utf16LeWithMark("Pass=\r\n").substr(2);
+  const std::string end = Utf16LeWithMark("BeSecondary=be.5ch.net\r\n").substr(2);
   EXPECT_EQ(bytes.substr(bytes.size() - end.size()), end);
 }
 

@@ -17,6 +17,10 @@
 
 namespace tav::test {
 
+// A loopback address where nothing listens: a CONNECT target that fails at
+// once without a name lookup.
+inline constexpr const char* kRefusingProxy = "127.0.0.1:1";
+
 class ProxyHarness {
  public:
   using Configure = std::function<void(SettingValues&)>;

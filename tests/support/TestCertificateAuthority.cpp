@@ -66,7 +66,7 @@ Cert NewCertificate(EVP_PKEY* subjectKey, const char* commonName, X509* issuer, 
     AddExtension(cert.get(), signer, NID_basic_constraints, "critical,CA:FALSE");
     AddExtension(cert.get(), signer, NID_key_usage, "critical,digitalSignature");
     AddExtension(cert.get(), signer, NID_ext_key_usage, "serverAuth");
-    AddExtension(cert.get(), signer, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost,DNS:*.example.test,DNS:*.2ch.net,DNS:*.5ch.net,DNS:*.bbspink.com");
+    AddExtension(cert.get(), signer, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost,DNS:*.example.test,DNS:*.2ch.net,DNS:*.5ch.net,DNS:*.5ch.io,DNS:*.bbspink.com");
   }
   Require(X509_sign(cert.get(), issuerKey, EVP_sha256()) > 0, "signing");
   return cert;
