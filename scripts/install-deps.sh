@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   clang llvm
   fonts-noto-cjk xvfb xauth
+  jdim  # a real board reader for the end-to-end test
 )
 
 if [ "$(id -u)" -ne 0 ]; then
