@@ -223,7 +223,7 @@ class AccessLogViewTest : public QObject {
   void selectedThreadAndTheFtpBugItem() {
     WindowFixture f;
     LogRequest(f.Shell(), 1, u"kanae.2ch.net", u"GET /software/dat/1437650830.dat", u"HTML");
-    LogRequest(f.Shell(), 2, u"kanae.5ch.net", u"GET /software/dat/1437650830.dat", u"HTML");
+    LogRequest(f.Shell(), 2, u"kanae.5ch.io", u"GET /software/dat/1437650830.dat", u"HTML");
     LogRequest(f.Shell(), 3, u"kanae.2ch.net", u"GET /software/dat/1437650830.dat", u"API");
     LogRequest(f.Shell(), 4, u"kanae.2ch.net", u"GET /software/subject.txt", u"HTML");
     QTRY_COMPARE(f.Window().LogModel()->rowCount(), 4);
