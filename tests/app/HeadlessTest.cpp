@@ -9,24 +9,13 @@
 #include "app/CommandLine.h"
 #include "support/ChildProcess.h"
 #include "support/LoopbackClient.h"
+#include "support/TempDir.h"
 
 namespace tav::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "tavrilox-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  fs::path path_;
-};
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -35,7 +24,7 @@ std::string ReadFile(const fs::path& path) {
 
 TEST(Headless, MissingSettingsFileWarnsDoesNotListenAndWritesOneAtExit) {
   TempDir dir;
-  fs::path ini = dir / "Tavrilox.ini";
+  fs::path ini = dir.File("Tavrilox.ini");
   ChildProcess proxy({TAVRILOX_BINARY, "--headless", "--ini", ini.string()});
   ASSERT_TRUE(proxy.WaitForStderr(".iniファイルの読み込みに失敗しました。 初回起動時なら設定をしてください。", 5000))
       << proxy.Stderr();
@@ -51,7 +40,7 @@ TEST(Headless, MissingSettingsFileWarnsDoesNotListenAndWritesOneAtExit) {
 
 TEST(Headless, PrintsOneLinePerFinishedRequest) {
   TempDir dir;
-  fs::path ini = dir / "Tavrilox.ini";
+  fs::path ini = dir.File("Tavrilox.ini");
   int port = FreeLoopbackPort();
   std::ofstream(ini) << "[Setting]\nGatewayHost=127.0.0.1\nGatewayPort=" << port << "\n";
   ChildProcess proxy({TAVRILOX_BINARY, "--headless", "--ini", ini.string()});

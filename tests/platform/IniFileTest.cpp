@@ -12,6 +12,7 @@
 
 #include "platform/IniFile.h"
 #include "platform/TextCodec.h"
+#include "support/TempDir.h"
 
 namespace tav {
 namespace {
@@ -19,30 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
-// A fresh folder under /tmp, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/tav-ini-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    path_ = made != nullptr ? made : "";
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& Path() const { return path_; }
-  std::size_t EntryCount() const {
-    return static_cast<std::size_t>(std::distance(fs::directory_iterator(path_), fs::directory_iterator()));
-  }
-
- private:
-  std::string path_;
-};
+using test::TempDir;
 
 std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

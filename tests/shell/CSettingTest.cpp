@@ -11,32 +11,14 @@
 #include "platform/IniFile.h"
 #include "platform/TextCodec.h"
 #include "shell/CSetting.h"
+#include "support/TempDir.h"
 
 namespace tav {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh folder under /tmp, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/tav-setting-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    path_ = made != nullptr ? made : "";
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using test::TempDir;
 
 std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
