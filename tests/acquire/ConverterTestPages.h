@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "acquire/HtmlConverter.h"
+#include "platform/CBregOnig.h"
 #include "platform/TextCodec.h"
+#include "shell/SettingValues.h"
 
 namespace tav::testpages {
 
@@ -132,6 +135,19 @@ inline std::vector<Post> LongThread(int count) {
     posts.push_back(p);
   }
   return posts;
+}
+
+// The dat the converters make of a page, with regex mode off: what the
+// routes must answer for it.
+inline std::string DatOf(const std::string& page, int cachedCount = -1) {
+  SettingValues cfg;
+  cfg.BregexpMode = 0;
+  CBregOnig engine(false);
+  std::string out;
+  ConvertCall call;
+  call.cachedCount = cachedCount;
+  ConvertPage(ChooseConverter(page, cfg, engine), page, out, call, cfg, engine);
+  return out;
 }
 
 }  // namespace tav::testpages

@@ -43,18 +43,6 @@ ScriptedResponse PageAnswer(std::string page) {
                                   std::move(page));
 }
 
-// The dat the converters make of a page, with regex mode off.
-std::string DatOf(const std::string& page, int cachedCount = -1) {
-  SettingValues cfg;
-  cfg.BregexpMode = 0;
-  CBregOnig engine(false);
-  std::string out;
-  ConvertCall call;
-  call.cachedCount = cachedCount;
-  ConvertPage(ChooseConverter(page, cfg, engine), page, out, call, cfg, engine);
-  return out;
-}
-
 class HtmlRouteTest : public ::testing::Test {
  protected:
   void SetUp() override { environment_.ClearProxyAndCaVariables(); }
@@ -69,12 +57,6 @@ class HtmlRouteTest : public ::testing::Test {
     });
   }
 
-  // Sends one reader request and returns the whole answer.
-  static std::string Ask(ProxyHarness& proxy, const std::string& request) {
-    LoopbackClient reader(proxy.Port());
-    reader.Send(request);
-    return reader.ReadAll(3000);
-  }
 
   ScopedEnvironment environment_;
   FakeHttpServer board_;
@@ -85,8 +67,8 @@ TEST_F(HtmlRouteTest, EveryLayoutIsAnsweredAsADat) {
     auto proxy = StartProxy();
     std::string page = testpages::Page(layout, "テスト", testpages::Numbered({1, 2, 3}));
     board_.Enqueue(PageAnswer(page));
-    auto answer = HttpAnswer::Split(Ask(*proxy, DatRequest("egg.2ch.net", kThreadPath)));
-    std::string expected = DatOf(page);
+    auto answer = HttpAnswer::Split(proxy->Ask(DatRequest("egg.2ch.net", kThreadPath)));
+    std::string expected = testpages::DatOf(page);
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(answer.head.substr(0, 15), "HTTP/1.1 200 OK");
     EXPECT_EQ(answer.Header("Content-Length"), std::to_string(expected.size()));
@@ -103,7 +85,7 @@ TEST_F(HtmlRouteTest, EveryLayoutIsAnsweredAsADat) {
 TEST_F(HtmlRouteTest, AsksTheBoardForTheReadCgiPageWithItsHeaderLines) {
   auto proxy = StartProxy();
   board_.Enqueue(PageAnswer(testpages::Page(Layout::kDiv, "t", testpages::Numbered({1}))));
-  Ask(*proxy, DatRequest("egg.2ch.net", kThreadPath, "If-Modified-Since: Mon, 07 Dec 2026 00:00:00 GMT\r\n"));
+  proxy->Ask(DatRequest("egg.2ch.net", kThreadPath, "If-Modified-Since: Mon, 07 Dec 2026 00:00:00 GMT\r\n"));
   ASSERT_EQ(board_.RequestCount(), 1u);
   auto request = board_.Requests()[0];
   EXPECT_EQ(request.requestLine, "GET http://egg.5ch.io/test/read.cgi/applism/1517988732/ HTTP/1.1");
@@ -118,8 +100,8 @@ TEST_F(HtmlRouteTest, AsksTheBoardForTheReadCgiPageWithItsHeaderLines) {
 TEST_F(HtmlRouteTest, DomainFollowsTheSwitchAndTheAdultDomain) {
   auto proxy = StartProxy([](SettingValues& v) { v.Use5ch = 0; });
   for (int i = 0; i < 2; ++i) board_.Enqueue(PageAnswer(testpages::Page(Layout::kDiv, "t", testpages::Numbered({1}))));
-  Ask(*proxy, DatRequest("egg.5ch.net", kThreadPath));
-  Ask(*proxy, DatRequest("pie.bbspink.com", "/adult/dat/1.dat"));
+  proxy->Ask(DatRequest("egg.5ch.net", kThreadPath));
+  proxy->Ask(DatRequest("pie.bbspink.com", "/adult/dat/1.dat"));
   ASSERT_EQ(board_.RequestCount(), 2u);
   EXPECT_EQ(board_.Requests()[0].target, "http://egg.2ch.net/test/read.cgi/applism/1517988732/");
   EXPECT_EQ(board_.Requests()[1].target, "http://pie.bbspink.com/test/read.cgi/adult/1/");
@@ -129,9 +111,9 @@ TEST_F(HtmlRouteTest, AliasHostsAndExplicitPortsReachTheSecondaryDomain) {
   auto proxy = StartProxy();
   for (int i = 0; i < 2; ++i) board_.Enqueue(PageAnswer(testpages::Page(Layout::kDiv, "t", testpages::Numbered({1}))));
   // The way JDim asks: the scheme and the default port in the target and Host.
-  Ask(*proxy, "GET http://egg.5ch.net:80/applism/dat/1517988732.dat HTTP/1.1\r\nHost: egg.5ch.net:80\r\n"
+  proxy->Ask("GET http://egg.5ch.net:80/applism/dat/1517988732.dat HTTP/1.1\r\nHost: egg.5ch.net:80\r\n"
               "Connection: close\r\nAccept-Encoding: gzip\r\nUser-Agent: Monazilla/1.00 JD\r\n\r\n");
-  Ask(*proxy, DatRequest("egg.5ch.io", kThreadPath));
+  proxy->Ask(DatRequest("egg.5ch.io", kThreadPath));
   ASSERT_EQ(board_.RequestCount(), 2u);
   EXPECT_EQ(board_.Requests()[0].target, "http://egg.5ch.io/test/read.cgi/applism/1517988732/");
   EXPECT_EQ(board_.Requests()[1].target, "http://egg.5ch.io/test/read.cgi/applism/1517988732/");
@@ -148,8 +130,8 @@ TEST_F(HtmlRouteTest, HtmlSslFetchesThePageOverHttps) {
   });
   std::string page = testpages::Page(Layout::kDiv, "t", testpages::Numbered({1, 2}));
   secureBoard.Enqueue(PageAnswer(page));
-  auto answer = HttpAnswer::Split(Ask(proxy, DatRequest("egg.2ch.net", kThreadPath)));
-  EXPECT_EQ(answer.body, DatOf(page));
+  auto answer = HttpAnswer::Split(proxy.Ask(DatRequest("egg.2ch.net", kThreadPath)));
+  EXPECT_EQ(answer.body, testpages::DatOf(page));
   auto requests = secureBoard.Requests();
   ASSERT_FALSE(requests.empty());
   EXPECT_TRUE(requests.back().tls);
@@ -159,21 +141,21 @@ TEST_F(HtmlRouteTest, HtmlSslFetchesThePageOverHttps) {
 TEST_F(HtmlRouteTest, RangeRequestsGetPartialAndNotModifiedAnswers) {
   auto proxy = StartProxy();
   std::string page = testpages::Page(Layout::kDiv, "t", testpages::Numbered({1, 2, 3}));
-  std::string dat = DatOf(page);
+  std::string dat = testpages::DatOf(page);
   const std::size_t middle = dat.find('\n') + 1;
   for (int i = 0; i < 3; ++i) board_.Enqueue(PageAnswer(page));
 
-  auto partial = HttpAnswer::Split(Ask(*proxy, DatRequest("egg.2ch.net", kThreadPath, RangeLine(middle))));
+  auto partial = HttpAnswer::Split(proxy->Ask(DatRequest("egg.2ch.net", kThreadPath, RangeLine(middle))));
   EXPECT_EQ(partial.head.substr(0, 28), "HTTP/1.1 206 Partial Content");
   EXPECT_EQ(partial.Header("Content-Range"),
             "bytes " + std::to_string(middle) + "-" + std::to_string(dat.size() - 1) + "/" + std::to_string(dat.size()));
   EXPECT_EQ(partial.body, dat.substr(middle));
 
-  auto same = HttpAnswer::Split(Ask(*proxy, DatRequest("egg.2ch.net", kThreadPath, RangeLine(dat.size()))));
+  auto same = HttpAnswer::Split(proxy->Ask(DatRequest("egg.2ch.net", kThreadPath, RangeLine(dat.size()))));
   EXPECT_EQ(same.head, std::string("HTTP/1.1 304 Not Modified\r\nConnection: close\r\nLast-Modified: ") + kBoardDate +
                            "\r\n\r\n");
 
-  auto beyond = HttpAnswer::Split(Ask(*proxy, DatRequest("egg.2ch.net", kThreadPath, RangeLine(dat.size() + 5))));
+  auto beyond = HttpAnswer::Split(proxy->Ask(DatRequest("egg.2ch.net", kThreadPath, RangeLine(dat.size() + 5))));
   EXPECT_EQ(beyond.body, "*");
   EXPECT_EQ(beyond.Header("Content-Range"), "bytes " + std::to_string(dat.size() + 5) + "-" +
                                                 std::to_string(dat.size() - 1) + "/" + std::to_string(dat.size()));
@@ -182,20 +164,20 @@ TEST_F(HtmlRouteTest, RangeRequestsGetPartialAndNotModifiedAnswers) {
 TEST_F(HtmlRouteTest, DiffModeAsksOnlyForNewPosts) {
   auto proxy = StartProxy([](SettingValues& v) { v.DiffMode = 1; });
   std::string first = testpages::Page(Layout::kDiv, "t", testpages::Numbered({1, 2, 3}));
-  std::string firstDat = DatOf(first);
+  std::string firstDat = testpages::DatOf(first);
   board_.Enqueue(PageAnswer(first));
   // The reader already holds posts 1 and 2.
   const std::size_t held = firstDat.find('\n', firstDat.find('\n') + 1) + 1;
-  auto answer = HttpAnswer::Split(Ask(*proxy, DatRequest("egg.2ch.net", kThreadPath, RangeLine(held))));
+  auto answer = HttpAnswer::Split(proxy->Ask(DatRequest("egg.2ch.net", kThreadPath, RangeLine(held))));
   EXPECT_EQ(answer.body, firstDat.substr(held));
   EXPECT_EQ(board_.Requests().back().target, "http://egg.5ch.io/test/read.cgi/applism/1517988732/");
 
   // Refresh: the board is asked for posts 3- and sends post 1, 3, 4, 5.
   std::string refresh = testpages::Page(Layout::kDiv, "t", testpages::Numbered({1, 3, 4, 5}));
   board_.Enqueue(PageAnswer(refresh));
-  auto update = HttpAnswer::Split(Ask(*proxy, DatRequest("egg.2ch.net", kThreadPath, RangeLine(firstDat.size()))));
+  auto update = HttpAnswer::Split(proxy->Ask(DatRequest("egg.2ch.net", kThreadPath, RangeLine(firstDat.size()))));
   EXPECT_EQ(board_.Requests().back().target, "http://egg.5ch.io/test/read.cgi/applism/1517988732/3-");
-  std::string all = DatOf(testpages::Page(Layout::kDiv, "t", testpages::Numbered({1, 2, 3, 4, 5})));
+  std::string all = testpages::DatOf(testpages::Page(Layout::kDiv, "t", testpages::Numbered({1, 2, 3, 4, 5})));
   EXPECT_EQ(update.head.substr(0, 12), "HTTP/1.1 206");
   EXPECT_EQ(update.body, all.substr(firstDat.size()));
   EXPECT_EQ(update.Header("Content-Range"), "bytes " + std::to_string(firstDat.size()) + "-" +
@@ -203,7 +185,7 @@ TEST_F(HtmlRouteTest, DiffModeAsksOnlyForNewPosts) {
 
   // Nothing new: 304.
   board_.Enqueue(PageAnswer(testpages::Page(Layout::kDiv, "t", testpages::Numbered({1, 5}))));
-  auto none = HttpAnswer::Split(Ask(*proxy, DatRequest("egg.2ch.net", kThreadPath, RangeLine(all.size()))));
+  auto none = HttpAnswer::Split(proxy->Ask(DatRequest("egg.2ch.net", kThreadPath, RangeLine(all.size()))));
   EXPECT_EQ(board_.Requests().back().target, "http://egg.5ch.io/test/read.cgi/applism/1517988732/5-");
   EXPECT_EQ(none.head.substr(0, 12), "HTTP/1.1 304");
 }
@@ -217,7 +199,7 @@ TEST_F(HtmlRouteTest, DiffModeCacheEvictsTheOldestThread) {
     return PageAnswer(testpages::Page(Layout::kDiv, "t", testpages::Numbered({1, 2, 3})));
   });
   for (const char* key : {"/a/dat/1.dat", "/a/dat/2.dat", "/a/dat/3.dat", "/a/dat/1.dat", "/a/dat/3.dat"}) {
-    Ask(*proxy, DatRequest("egg.2ch.net", key, RangeLine(10)));
+    proxy->Ask(DatRequest("egg.2ch.net", key, RangeLine(10)));
   }
   auto requests = board_.Requests();
   ASSERT_EQ(requests.size(), 5u);
@@ -230,8 +212,8 @@ TEST_F(HtmlRouteTest, ArchivedPathsUseTheHtmlRouteOnlyWithKakoLogHtml) {
   {
     auto proxy = StartProxy([](SettingValues& v) { v.KakoLogHtml = 1; });
     board_.Enqueue(PageAnswer(page));
-    auto answer = HttpAnswer::Split(Ask(*proxy, DatRequest("egg.2ch.net", "/applism/kako/1517/15179/1517988732.dat")));
-    EXPECT_EQ(answer.body, DatOf(page));
+    auto answer = HttpAnswer::Split(proxy->Ask(DatRequest("egg.2ch.net", "/applism/kako/1517/15179/1517988732.dat")));
+    EXPECT_EQ(answer.body, testpages::DatOf(page));
     EXPECT_EQ(board_.Requests().back().target, "http://egg.5ch.io/test/read.cgi/applism/1517988732/");
     ASSERT_TRUE(proxy->Shell().WaitForFinishedRows(1));
     EXPECT_EQ(proxy->Shell().FinishedRows()[0].cells[4], u"HTML(過去)");
@@ -239,7 +221,7 @@ TEST_F(HtmlRouteTest, ArchivedPathsUseTheHtmlRouteOnlyWithKakoLogHtml) {
   {
     auto proxy = StartProxy();
     board_.Enqueue(ScriptedResponse::Ok("raw archive"));
-    Ask(*proxy, DatRequest("egg.2ch.net", "/applism/kako/1517/15179/1517988732.dat", "Connection: close\r\n"));
+    proxy->Ask(DatRequest("egg.2ch.net", "/applism/kako/1517/15179/1517988732.dat", "Connection: close\r\n"));
     EXPECT_EQ(board_.Requests().back().target, "http://egg.5ch.io/applism/kako/1517/15179/1517988732.dat");
     ASSERT_TRUE(proxy->Shell().WaitForFinishedRows(1));
     EXPECT_EQ(proxy->Shell().FinishedRows()[0].cells[4], u"直接");
@@ -249,7 +231,7 @@ TEST_F(HtmlRouteTest, ArchivedPathsUseTheHtmlRouteOnlyWithKakoLogHtml) {
 TEST_F(HtmlRouteTest, OverloadedBoardGetsANotModifiedAnswer) {
   auto proxy = StartProxy();
   board_.Enqueue(PageAnswer(testpages::Page(Layout::kDiv, "もうずっと人大杉", testpages::Numbered({1}))));
-  std::string answer = Ask(*proxy, DatRequest("egg.2ch.net", kThreadPath));
+  std::string answer = proxy->Ask(DatRequest("egg.2ch.net", kThreadPath));
   EXPECT_EQ(answer, "HTTP/1.1 304 Not Modified\r\nConnection: close\r\n\r\n");
   ASSERT_TRUE(proxy->Shell().WaitForFinishedRows(1));
   EXPECT_EQ(proxy->Shell().FinishedRows()[0].cells[5], u"人大杉");
@@ -258,7 +240,7 @@ TEST_F(HtmlRouteTest, OverloadedBoardGetsANotModifiedAnswer) {
 TEST_F(HtmlRouteTest, OriginErrorSendsNothingAndOpensTheFtpBugTool) {
   auto proxy = StartProxy([](SettingValues& v) { v.FixFTPBug = 1; });
   board_.Enqueue(ScriptedResponse::Status(520, "Origin Error", {}, "broken"));
-  EXPECT_EQ(Ask(*proxy, DatRequest("egg.2ch.net", kThreadPath)), "");
+  EXPECT_EQ(proxy->Ask(DatRequest("egg.2ch.net", kThreadPath)), "");
   ASSERT_TRUE(proxy->Shell().WaitForFinishedRows(1));
   auto row = proxy->Shell().FinishedRows()[0];
   EXPECT_EQ(row.cells[5], u"ftp:// bug thread ?");
@@ -273,8 +255,8 @@ TEST_F(HtmlRouteTest, OversizedGzipIsAskedForAgainUncompressed) {
   gzip.replace(gzip.size() - 4, 4, std::string("\x01\x00\x0F\x00", 4));  // states 983,041 bytes
   board_.Enqueue(ScriptedResponse::Status(200, "OK", {{"Content-Encoding", "gzip"}}, gzip));
   board_.Enqueue(PageAnswer(page));
-  auto answer = HttpAnswer::Split(Ask(*proxy, DatRequest("egg.2ch.net", kThreadPath)));
-  EXPECT_EQ(answer.body, DatOf(page));
+  auto answer = HttpAnswer::Split(proxy->Ask(DatRequest("egg.2ch.net", kThreadPath)));
+  EXPECT_EQ(answer.body, testpages::DatOf(page));
   auto requests = board_.Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_TRUE(requests[0].Header("Accept-Encoding").has_value());
@@ -285,8 +267,8 @@ TEST_F(HtmlRouteTest, GzipPageIsInflated) {
   auto proxy = StartProxy();
   std::string page = testpages::Page(Layout::kDtSpan, "t", testpages::Numbered({1, 2}));
   board_.Enqueue(ScriptedResponse::Status(200, "OK", {{"Content-Encoding", "gzip"}}, GzipCompress(page)));
-  auto answer = HttpAnswer::Split(Ask(*proxy, DatRequest("egg.2ch.net", kThreadPath)));
-  EXPECT_EQ(answer.body, DatOf(page));
+  auto answer = HttpAnswer::Split(proxy->Ask(DatRequest("egg.2ch.net", kThreadPath)));
+  EXPECT_EQ(answer.body, testpages::DatOf(page));
 }
 
 TEST_F(HtmlRouteTest, BrokenPostsAreLeftOutOfASegmentedFetch) {
@@ -297,7 +279,7 @@ TEST_F(HtmlRouteTest, BrokenPostsAreLeftOutOfASegmentedFetch) {
   board_.Enqueue(PageAnswer(testpages::Page(Layout::kDiv, "t", testpages::Numbered({1, 2, 3, 4}))));
   board_.Enqueue(PageAnswer(testpages::Page(Layout::kDiv, "t", testpages::Numbered({1, 6, 7, 8}))));
   board_.Enqueue(PageAnswer(testpages::Page(Layout::kDiv, "t", testpages::Numbered({1, 10, 11}))));
-  auto answer = HttpAnswer::Split(Ask(*proxy, DatRequest("egg.2ch.net", kThreadPath)));
+  auto answer = HttpAnswer::Split(proxy->Ask(DatRequest("egg.2ch.net", kThreadPath)));
 
   auto requests = board_.Requests();
   ASSERT_EQ(requests.size(), 3u);
@@ -307,7 +289,7 @@ TEST_F(HtmlRouteTest, BrokenPostsAreLeftOutOfASegmentedFetch) {
 
   // Posts 1-4, a filler for 5, 6-8, a filler for 9, 10 and 11: one line each.
   std::string filler = Sjis("ftpバグ<>ftpバグ<>ftpバグ<>ftpバグ<>\n");
-  std::string whole = DatOf(testpages::Page(Layout::kDiv, "t", testpages::Numbered({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11})));
+  std::string whole = testpages::DatOf(testpages::Page(Layout::kDiv, "t", testpages::Numbered({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11})));
   std::vector<std::string> lines;
   for (std::size_t at = 0; at < whole.size();) {
     std::size_t end = whole.find('\n', at) + 1;
@@ -323,7 +305,7 @@ TEST_F(HtmlRouteTest, BrokenPostsAreLeftOutOfASegmentedFetch) {
 TEST_F(HtmlRouteTest, PageWithoutPostsGivesAnEmptyDat) {
   auto proxy = StartProxy();
   board_.Enqueue(PageAnswer(Sjis("<html>\n<head><title>エラー</title>\n</head>\n<body>not found</body></html>\n")));
-  auto answer = HttpAnswer::Split(Ask(*proxy, DatRequest("egg.2ch.net", kThreadPath)));
+  auto answer = HttpAnswer::Split(proxy->Ask(DatRequest("egg.2ch.net", kThreadPath)));
   EXPECT_EQ(answer.head.substr(0, 15), "HTTP/1.1 200 OK");
   EXPECT_EQ(answer.Header("Content-Length"), "0");
   EXPECT_EQ(answer.body, "");
@@ -333,8 +315,8 @@ TEST_F(HtmlRouteTest, EmptyBodiesAreFailures) {
   auto proxy = StartProxy();
   board_.Enqueue(ScriptedResponse::Status(302, "Found", {{"Location", "http://example.org/"}}, ""));
   board_.Enqueue(ScriptedResponse::Status(200, "OK", {}, ""));
-  EXPECT_EQ(Ask(*proxy, DatRequest("egg.2ch.net", kThreadPath)), "");
-  EXPECT_EQ(Ask(*proxy, DatRequest("egg.2ch.net", kThreadPath)), "");
+  EXPECT_EQ(proxy->Ask(DatRequest("egg.2ch.net", kThreadPath)), "");
+  EXPECT_EQ(proxy->Ask(DatRequest("egg.2ch.net", kThreadPath)), "");
   ASSERT_TRUE(proxy->Shell().WaitForFinishedRows(2));
   auto rows = proxy->Shell().FinishedRows();
   EXPECT_EQ(rows[0].cells[5].substr(0, 8), u"失敗(-302,");

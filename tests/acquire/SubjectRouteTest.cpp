@@ -59,17 +59,6 @@ std::string SubbackPage(const std::string& links) {
              "href=\"//www.5ch.net/\">5ちゃんねる</a></div></body></html>\n");
 }
 
-// The dat the converters make of a page, with regex mode off.
-std::string DatOf(const std::string& page) {
-  SettingValues cfg;
-  cfg.BregexpMode = 0;
-  CBregOnig engine(false);
-  std::string out;
-  ConvertCall call;
-  ConvertPage(ChooseConverter(page, cfg, engine), page, out, call, cfg, engine);
-  return out;
-}
-
 class SubjectRouteTest : public ::testing::Test {
  protected:
   void SetUp() override { environment_.ClearProxyAndCaVariables(); }
@@ -85,12 +74,6 @@ class SubjectRouteTest : public ::testing::Test {
     });
   }
 
-  // Sends one reader request and returns the whole answer.
-  static std::string Ask(ProxyHarness& proxy, const std::string& request) {
-    LoopbackClient reader(proxy.Port());
-    reader.Send(request);
-    return reader.ReadAll(3000);
-  }
 
   static LogRow OnlyRow(ProxyHarness& proxy) {
     EXPECT_TRUE(proxy.Shell().WaitForFinishedRows(1));
@@ -107,7 +90,7 @@ class SubjectRouteTest : public ::testing::Test {
 TEST_F(SubjectRouteTest, TwoListLinksGiveTwoLinesAnsweredInFull) {
   auto proxy = StartProxy();
   board_.Enqueue(HtmlAnswer(ListLink("1517988732", 1, "A (10)") + ListLink("1517000001", 2, "B (20)")));
-  auto answer = HttpAnswer::Split(Ask(*proxy, ReaderRequest(kSubjectUrl)));
+  auto answer = HttpAnswer::Split(proxy->Ask(ReaderRequest(kSubjectUrl)));
 
   EXPECT_EQ(answer.head.substr(0, 17), "HTTP/1.1 200 OK\r\n");
   EXPECT_EQ(answer.Header("Content-Length"), "46");
@@ -124,8 +107,8 @@ TEST_F(SubjectRouteTest, AsksForTheSubbackPageWithTheReadersAgentAndNoCompressio
   auto proxy = StartProxy();
   board_.Enqueue(HtmlAnswer(""));
   board_.Enqueue(HtmlAnswer(""));
-  Ask(*proxy, ReaderRequest(kSubjectUrl));
-  Ask(*proxy, ReaderRequest(kSubjectUrl, "If-Modified-Since: Mon, 07 Dec 2026 00:00:00 GMT\r\n"));
+  proxy->Ask(ReaderRequest(kSubjectUrl));
+  proxy->Ask(ReaderRequest(kSubjectUrl, "If-Modified-Since: Mon, 07 Dec 2026 00:00:00 GMT\r\n"));
   auto requests = board_.Requests();
   ASSERT_EQ(requests.size(), 2u);
   const ReceivedRequest& plain = requests[0];
@@ -143,8 +126,8 @@ TEST_F(SubjectRouteTest, DomainFollowsTheSwitchAndTheAdultDomain) {
   auto proxy = StartProxy([](SettingValues& v) { v.Use5ch = 0; });
   board_.Enqueue(HtmlAnswer(""));
   board_.Enqueue(HtmlAnswer(""));
-  Ask(*proxy, ReaderRequest("http://egg.5ch.net/applism/subject.txt"));
-  Ask(*proxy, ReaderRequest("http://mercury.bbspink.com/adult/subject.txt"));
+  proxy->Ask(ReaderRequest("http://egg.5ch.net/applism/subject.txt"));
+  proxy->Ask(ReaderRequest("http://mercury.bbspink.com/adult/subject.txt"));
   auto requests = board_.Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].target, "http://egg.2ch.net/applism/subback.html");
@@ -162,7 +145,7 @@ TEST_F(SubjectRouteTest, HtmlSslFetchesTheSubbackPageOverHttps) {
     v.Proxy = CDoubleString::FromUtf8(upstream);
   });
   secureBoard.Enqueue(HtmlAnswer(SubbackPage(ListLink("1517988732", 1, "A (10)"))));
-  auto answer = HttpAnswer::Split(Ask(proxy, ReaderRequest(kSubjectUrl)));
+  auto answer = HttpAnswer::Split(proxy.Ask(ReaderRequest(kSubjectUrl)));
   EXPECT_EQ(answer.body, "1517988732.dat<>A (10)\n");
   auto requests = secureBoard.Requests();
   ASSERT_FALSE(requests.empty());
@@ -181,9 +164,9 @@ TEST_F(SubjectRouteTest, NavigationLinksAreSkippedAndARangeStillGetsTheWholeList
   board_.Enqueue(HtmlAnswer(page));
   board_.Enqueue(HtmlAnswer(page));
 
-  auto whole = HttpAnswer::Split(Ask(*proxy, ReaderRequest(kSubjectUrl)));
+  auto whole = HttpAnswer::Split(proxy->Ask(ReaderRequest(kSubjectUrl)));
   EXPECT_EQ(whole.body, list);
-  auto ranged = HttpAnswer::Split(Ask(*proxy, ReaderRequest(kSubjectUrl, "Range: bytes=20-\r\n")));
+  auto ranged = HttpAnswer::Split(proxy->Ask(ReaderRequest(kSubjectUrl, "Range: bytes=20-\r\n")));
   EXPECT_EQ(ranged.head.substr(0, 17), "HTTP/1.1 200 OK\r\n");
   EXPECT_EQ(ranged.Header("Content-Range"), "");
   EXPECT_EQ(ranged.Header("Content-Length"), std::to_string(list.size()));
@@ -194,7 +177,7 @@ TEST_F(SubjectRouteTest, KeyIsCutAtTheFirstSlashOfAShortLinkText) {
   auto proxy = StartProxy();
   // The last link's text is shorter than 20 bytes and the page ends with it.
   board_.Enqueue(HtmlAnswer(ListLink("1517988732", 1, "A (10)") + "<a href=\"12/l50\">: x</a>"));
-  auto answer = HttpAnswer::Split(Ask(*proxy, ReaderRequest(kSubjectUrl)));
+  auto answer = HttpAnswer::Split(proxy->Ask(ReaderRequest(kSubjectUrl)));
   EXPECT_EQ(answer.body, "1517988732.dat<>A (10)\n12.dat<>x\n");
 }
 
@@ -211,7 +194,7 @@ TEST_F(SubjectRouteTest, MalformedListLinksFailWithNothingSent) {
   for (const Case& c : cases) {
     auto proxy = StartProxy();
     board_.Enqueue(HtmlAnswer(SubbackPage(ListLink("1517988732", 1, "A (10)") + c.badLink)));
-    EXPECT_EQ(Ask(*proxy, ReaderRequest(kSubjectUrl)), "") << c.badLink;
+    EXPECT_EQ(proxy->Ask(ReaderRequest(kSubjectUrl)), "") << c.badLink;
     LogRow row = OnlyRow(*proxy);
     EXPECT_EQ(row.cells[5], c.status);
     EXPECT_EQ(row.cells[7], u"0");
@@ -224,7 +207,7 @@ TEST_F(SubjectRouteTest, GzipSubbackPageIsInflated) {
   ScriptedResponse gzipped = HtmlAnswer(SubbackPage(ListLink("1517988732", 1, "A (10)")));
   gzipped.gzip = true;
   board_.Enqueue(gzipped);
-  auto answer = HttpAnswer::Split(Ask(*proxy, ReaderRequest(kSubjectUrl)));
+  auto answer = HttpAnswer::Split(proxy->Ask(ReaderRequest(kSubjectUrl)));
   EXPECT_EQ(answer.body, "1517988732.dat<>A (10)\n");
 }
 
@@ -241,7 +224,7 @@ TEST_F(SubjectRouteTest, UnusableGzipIsAFailureWithoutASecondAttempt) {
     auto proxy = StartProxy();
     const std::size_t before = board_.RequestCount();
     board_.Enqueue(ScriptedResponse::Status(200, "OK", {{"Content-Encoding", "gzip"}}, body));
-    EXPECT_EQ(Ask(*proxy, ReaderRequest(kSubjectUrl)), "");
+    EXPECT_EQ(proxy->Ask(ReaderRequest(kSubjectUrl)), "");
     EXPECT_EQ(OnlyRow(*proxy).cells[5], u"gzip error");
     EXPECT_EQ(board_.RequestCount(), before + 1) << "the page is not asked for again";
   }
@@ -250,7 +233,7 @@ TEST_F(SubjectRouteTest, UnusableGzipIsAFailureWithoutASecondAttempt) {
 TEST_F(SubjectRouteTest, EmptyBodyGivesAnEmptyList) {
   auto proxy = StartProxy();
   board_.Enqueue(HtmlAnswer(""));
-  auto answer = HttpAnswer::Split(Ask(*proxy, ReaderRequest(kSubjectUrl)));
+  auto answer = HttpAnswer::Split(proxy->Ask(ReaderRequest(kSubjectUrl)));
   EXPECT_EQ(answer.head.substr(0, 17), "HTTP/1.1 200 OK\r\n");
   EXPECT_EQ(answer.Header("Content-Length"), "0");
   EXPECT_EQ(answer.body, "");
@@ -261,7 +244,7 @@ TEST_F(SubjectRouteTest, NotModifiedBoardGivesANotModifiedAnswer) {
   auto proxy = StartProxy();
   board_.Enqueue(ScriptedResponse::Status(304, "Not Modified", {{"Date", kBoardDate}}));
   std::string answer =
-      Ask(*proxy, ReaderRequest(kSubjectUrl, "If-Modified-Since: Mon, 07 Dec 2026 00:00:00 GMT\r\n"));
+      proxy->Ask(ReaderRequest(kSubjectUrl, "If-Modified-Since: Mon, 07 Dec 2026 00:00:00 GMT\r\n"));
   EXPECT_EQ(answer, std::string("HTTP/1.1 304 Not Modified\r\nConnection: close\r\nLast-Modified: ") +
                         kBoardDate + "\r\n\r\n");
   LogRow row = OnlyRow(*proxy);
@@ -272,7 +255,7 @@ TEST_F(SubjectRouteTest, NotModifiedBoardGivesANotModifiedAnswer) {
 TEST_F(SubjectRouteTest, ErrorPageIsNotTakenForAnEmptyList) {
   auto proxy = StartProxy();
   board_.Enqueue(ScriptedResponse::Status(503, "Service Unavailable", {}, "<html>busy</html>"));
-  EXPECT_EQ(Ask(*proxy, ReaderRequest(kSubjectUrl)), "");
+  EXPECT_EQ(proxy->Ask(ReaderRequest(kSubjectUrl)), "");
   LogRow row = OnlyRow(*proxy);
   EXPECT_EQ(row.cells[5], u"取得失敗");
   EXPECT_EQ(row.cells[7], u"0");
@@ -281,14 +264,14 @@ TEST_F(SubjectRouteTest, ErrorPageIsNotTakenForAnEmptyList) {
 TEST_F(SubjectRouteTest, FailedFetchSendsNothing) {
   auto proxy = StartProxy();
   board_.Enqueue(ScriptedResponse::Raw("not http at all\r\n\r\n"));
-  EXPECT_EQ(Ask(*proxy, ReaderRequest(kSubjectUrl)), "");
+  EXPECT_EQ(proxy->Ask(ReaderRequest(kSubjectUrl)), "");
   EXPECT_EQ(OnlyRow(*proxy).cells[5], u"SendHttpRequest失敗");
 }
 
 TEST_F(SubjectRouteTest, SubjectSubbackOffPassesSubjectTxtThrough) {
   auto proxy = StartProxy([](SettingValues& v) { v.SubjectSubback = 0; });
   board_.Enqueue(ScriptedResponse::Ok("1517988732.dat<>from the board (3)\n"));
-  auto answer = HttpAnswer::Split(Ask(*proxy, ReaderRequest(kSubjectUrl, "Connection: close\r\n")));
+  auto answer = HttpAnswer::Split(proxy->Ask(ReaderRequest(kSubjectUrl, "Connection: close\r\n")));
   EXPECT_EQ(answer.body, "1517988732.dat<>from the board (3)\n");
   ASSERT_EQ(board_.RequestCount(), 1u);
   EXPECT_EQ(board_.Requests()[0].target.substr(board_.Requests()[0].target.find("/applism/")),
@@ -321,9 +304,9 @@ TEST_F(SubjectRouteTest, HeadlineRequestIsAnsweredFromTheLinkedThread) {
   board_.Enqueue(HtmlAnswer(page));
 
   auto answer = HttpAnswer::Split(
-      Ask(*proxy, ReaderRequest(kHeadlineDatUrl, "If-Modified-Since: Mon, 07 Dec 2026 00:00:00 GMT\r\n")));
-  ASSERT_FALSE(DatOf(page).empty());
-  EXPECT_EQ(answer.body, DatOf(page));
+      proxy->Ask(ReaderRequest(kHeadlineDatUrl, "If-Modified-Since: Mon, 07 Dec 2026 00:00:00 GMT\r\n")));
+  ASSERT_FALSE(testpages::DatOf(page).empty());
+  EXPECT_EQ(answer.body, testpages::DatOf(page));
 
   auto requests = board_.Requests();
   ASSERT_EQ(requests.size(), 2u);
@@ -364,7 +347,7 @@ TEST_F(SubjectRouteTest, HeadlineRequestStaysAsItWasWithoutAUsableLink) {
     const std::size_t before = board_.RequestCount();
     board_.Enqueue(HtmlAnswer(index));
     board_.Enqueue(HtmlAnswer(testpages::Page(Layout::kDiv, "t", testpages::Numbered({1}))));
-    Ask(*proxy, ReaderRequest(kHeadlineDatUrl));
+    proxy->Ask(ReaderRequest(kHeadlineDatUrl));
     auto requests = board_.Requests();
     ASSERT_EQ(requests.size(), before + 2) << index;
     EXPECT_EQ(requests.back().target, unchangedThread) << index;
@@ -377,7 +360,7 @@ TEST_F(SubjectRouteTest, HeadlineRequestWithoutAKeyIsNotTiedToTheFirstThread) {
   board_.SetHandler([](const ReceivedRequest&) {
     return HtmlAnswer(IndexPage(IndexLink("https://ex.5ch.net/test/read.cgi/news/1600000000/", "本スレ")));
   });
-  Ask(*proxy, ReaderRequest("http://headline.2ch.net/bbynews/dat/.dat"));
+  proxy->Ask(ReaderRequest("http://headline.2ch.net/bbynews/dat/.dat"));
   for (const ReceivedRequest& request : board_.Requests()) {
     EXPECT_EQ(request.target.find("//ex."), std::string::npos) << request.target;
   }
@@ -396,7 +379,7 @@ TEST_F(SubjectRouteTest, HeadlineRequestStaysAsItWasWhenTheIndexCannotBeRead) {
     const std::size_t before = board_.RequestCount();
     board_.Enqueue(failure);
     board_.Enqueue(HtmlAnswer(testpages::Page(Layout::kDiv, "t", testpages::Numbered({1}))));
-    Ask(*proxy, ReaderRequest(kHeadlineDatUrl));
+    proxy->Ask(ReaderRequest(kHeadlineDatUrl));
     auto requests = board_.Requests();
     ASSERT_EQ(requests.size(), before + 2);
     EXPECT_EQ(requests.back().target, "http://headline" + kSecondary + "/test/read.cgi/bbynews/1600000000/");

@@ -12,6 +12,7 @@
 
 #include "platform/IniFile.h"
 #include "platform/TextCodec.h"
+#include "support/FileBytes.h"
 #include "support/TempDir.h"
 
 namespace tav {
@@ -22,17 +23,8 @@ using namespace std::string_literals;
 
 using test::TempDir;
 
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
+using test::ReadBytes;
+using test::WriteBytes;
 
 std::string Utf16Le(std::u16string_view text, bool bom = true) {
   std::string bytes = bom ? "\xFF\xFE" : "";

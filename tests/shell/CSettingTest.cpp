@@ -11,6 +11,7 @@
 #include "platform/IniFile.h"
 #include "platform/TextCodec.h"
 #include "shell/CSetting.h"
+#include "support/FileBytes.h"
 #include "support/TempDir.h"
 
 namespace tav {
@@ -20,17 +21,8 @@ namespace fs = std::filesystem;
 
 using test::TempDir;
 
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
+using test::ReadBytes;
+using test::WriteBytes;
 
 std::string Utf16LeWithMark(const std::string& utf8) {
   std::string bytes = "\xFF\xFE";

@@ -1,5 +1,7 @@
 #include "support/ProxyHarness.h"
 
+#include "support/LoopbackClient.h"
+
 namespace tav::test {
 
 ProxyHarness::ProxyHarness(const Configure& configure, bool start) : shell_(setting_) {
@@ -16,5 +18,11 @@ ProxyHarness::ProxyHarness(const Configure& configure, bool start) : shell_(sett
 ProxyHarness::~ProxyHarness() { server_->Stop(); }
 
 int ProxyHarness::Start() { return server_->CreateListener(); }
+
+std::string ProxyHarness::Ask(const std::string& request, int idleMs) {
+  LoopbackClient reader(Port());
+  reader.Send(request);
+  return reader.ReadAll(idleMs);
+}
 
 }  // namespace tav::test

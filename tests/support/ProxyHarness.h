@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "acquire/CDatCache.h"
 #include "core/ProxyServer.h"
@@ -35,6 +36,10 @@ class ProxyHarness {
   ProxyServer& Server() { return *server_; }
   FakeHttpServer& Sink() { return sink_; }
   void Stop() { server_->Stop(); }
+
+  // Sends one reader request on a new connection and returns everything the
+  // proxy answers until it closes (or stays silent for `idleMs`).
+  std::string Ask(const std::string& request, int idleMs = 3000);
 
  private:
   FakeHttpServer sink_;
