@@ -14,9 +14,9 @@
 
 #include "acquire/ConverterTestPages.h"
 #include "acquire/HtmlConverter.h"
-#include "acquire/PatternSets.h"
+#include "config/PatternSets.h"
 #include "platform/CBregOnig.h"
-#include "shell/SettingValues.h"
+#include "config/SettingValues.h"
 
 namespace {
 

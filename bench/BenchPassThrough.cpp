@@ -33,9 +33,9 @@
 #include <string>
 #include <thread>
 
-#include "core/CGateway.h"
-#include "core/PassThrough.h"
-#include "core/UpstreamClient.h"
+#include "net/CGateway.h"
+#include "net/PassThrough.h"
+#include "net/UpstreamClient.h"
 #include "platform/TextCodec.h"
 #include "support/FakeHttpServer.h"
 #include "support/ProxyHarness.h"

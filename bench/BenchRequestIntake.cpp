@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "core/CGateway.h"
-#include "core/Dispatcher.h"
-#include "core/RequestParser.h"
+#include "net/CGateway.h"
+#include "server/Dispatcher.h"
+#include "net/RequestParser.h"
 #include "RatioReporter.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "core/UpstreamClient.h"
+#include "net/UpstreamClient.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;

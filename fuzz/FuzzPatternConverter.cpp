@@ -7,9 +7,9 @@
 
 #include "ConverterFuzzing.h"
 #include "acquire/HtmlConverter.h"
-#include "acquire/PatternSets.h"
+#include "config/PatternSets.h"
 #include "platform/CBregOnig.h"
-#include "shell/SettingValues.h"
+#include "config/SettingValues.h"
 
 namespace {
 

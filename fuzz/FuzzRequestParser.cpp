@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string_view>
 
-#include "core/CGateway.h"
-#include "core/Dispatcher.h"
-#include "core/RequestAssembler.h"
-#include "core/RequestParser.h"
+#include "net/CGateway.h"
+#include "server/Dispatcher.h"
+#include "server/RequestAssembler.h"
+#include "net/RequestParser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);

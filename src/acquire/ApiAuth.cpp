@@ -8,11 +8,11 @@
 #include <mutex>
 #include <optional>
 
-#include "core/CGateway.h"
-#include "core/IShell.h"
-#include "core/UpstreamClient.h"
+#include "net/CGateway.h"
+#include "net/IShell.h"
+#include "net/UpstreamClient.h"
 #include "platform/TextCodec.h"
-#include "shell/CSetting.h"
+#include "config/CSetting.h"
 
 namespace tav {
 namespace {

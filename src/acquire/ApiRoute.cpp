@@ -6,14 +6,14 @@
 #include <vector>
 
 #include "acquire/ApiAuth.h"
-#include "core/CGateway.h"
-#include "core/IShell.h"
-#include "core/ReaderSocket.h"
-#include "core/RequestParser.h"
-#include "core/UpstreamClient.h"
+#include "net/CGateway.h"
+#include "net/IShell.h"
+#include "net/ReaderSocket.h"
+#include "net/RequestParser.h"
+#include "net/UpstreamClient.h"
 #include "platform/TextCodec.h"
-#include "shell/CSetting.h"
-#include "shell/StringTable.h"
+#include "config/CSetting.h"
+#include "config/StringTable.h"
 
 namespace tav {
 namespace {

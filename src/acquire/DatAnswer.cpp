@@ -1,9 +1,9 @@
 #include "acquire/DatAnswer.h"
 
 #include "acquire/CDatCache.h"
-#include "core/CGateway.h"
-#include "core/ReaderSocket.h"
-#include "shell/StringTable.h"
+#include "net/CGateway.h"
+#include "net/ReaderSocket.h"
+#include "config/StringTable.h"
 
 namespace tav {
 namespace {

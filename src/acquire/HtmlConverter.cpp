@@ -4,7 +4,7 @@
 
 #include "acquire/HtmlText.h"
 #include "platform/CBregOnig.h"
-#include "shell/SettingValues.h"
+#include "config/SettingValues.h"
 
 namespace tav {
 

@@ -9,7 +9,7 @@
 #include "acquire/HtmlText.h"
 #include "platform/CBregOnig.h"
 #include "platform/TextCodec.h"
-#include "shell/SettingValues.h"
+#include "config/SettingValues.h"
 
 namespace tav {
 namespace {

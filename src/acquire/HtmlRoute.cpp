@@ -5,13 +5,13 @@
 #include "acquire/CDatCache.h"
 #include "acquire/DatAnswer.h"
 #include "acquire/HtmlConverter.h"
-#include "core/CGateway.h"
-#include "core/IShell.h"
-#include "core/RequestParser.h"
-#include "core/UpstreamClient.h"
+#include "net/CGateway.h"
+#include "net/IShell.h"
+#include "net/RequestParser.h"
+#include "net/UpstreamClient.h"
 #include "platform/CBregOnig.h"
 #include "platform/TextCodec.h"
-#include "shell/CSetting.h"
+#include "config/CSetting.h"
 
 namespace tav {
 namespace {

@@ -6,9 +6,9 @@
 
 #include "acquire/DatAnswer.h"
 #include "acquire/JsonToDat.h"
-#include "core/CGateway.h"
-#include "core/RequestParser.h"
-#include "core/UpstreamClient.h"
+#include "net/CGateway.h"
+#include "net/RequestParser.h"
+#include "net/UpstreamClient.h"
 #include "platform/TextCodec.h"
 
 namespace tav {

@@ -1,6 +1,6 @@
 #include "acquire/LocalRoute.h"
 
-#include "core/CGateway.h"
+#include "net/CGateway.h"
 
 namespace tav {
 

@@ -4,12 +4,12 @@
 #include <string>
 
 #include "acquire/DatAnswer.h"
-#include "core/CGateway.h"
-#include "core/ReaderSocket.h"
-#include "core/RequestParser.h"
-#include "core/UpstreamClient.h"
+#include "net/CGateway.h"
+#include "net/ReaderSocket.h"
+#include "net/RequestParser.h"
+#include "net/UpstreamClient.h"
 #include "platform/TextCodec.h"
-#include "shell/StringTable.h"
+#include "config/StringTable.h"
 
 namespace tav {
 namespace {

@@ -8,13 +8,13 @@
 
 #include "app/CommandLine.h"
 #include "acquire/CDatCache.h"
-#include "app/HeadlessShell.h"
-#include "core/ProxyServer.h"
-#include "shell/CSetting.h"
-#include "shell/StringTable.h"
+#include "headless/HeadlessShell.h"
+#include "server/ProxyServer.h"
+#include "config/CSetting.h"
+#include "config/StringTable.h"
 
 #ifdef TAVRILOX_HAVE_GUI
-#include "shell/qt/DesktopApp.h"
+#include "desktop/DesktopApp.h"
 #endif
 
 namespace tav {

@@ -1,8 +1,8 @@
 #include "shell/CoreShell.h"
 
 #include "platform/TextCodec.h"
-#include "shell/CSetting.h"
-#include "shell/StringTable.h"
+#include "config/CSetting.h"
+#include "config/StringTable.h"
 
 namespace tav {
 

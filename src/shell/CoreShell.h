@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "core/IShell.h"
+#include "net/IShell.h"
 #include "shell/AccessLogModel.h"
 
 namespace tav {

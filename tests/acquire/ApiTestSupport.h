@@ -19,8 +19,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/Clock.h"
-#include "shell/CSetting.h"
+#include "platform/Clock.h"
+#include "config/CSetting.h"
 #include "support/FakeHttpServer.h"
 #include "support/LoopbackClient.h"
 #include "support/ProxyHarness.h"

@@ -9,7 +9,7 @@
 #include "acquire/HtmlConverter.h"
 #include "platform/CBregOnig.h"
 #include "platform/TextCodec.h"
-#include "shell/SettingValues.h"
+#include "config/SettingValues.h"
 
 namespace tav::testpages {
 

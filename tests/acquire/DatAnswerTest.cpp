@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "acquire/CDatCache.h"
-#include "core/CGateway.h"
-#include "shell/SettingValues.h"
+#include "net/CGateway.h"
+#include "config/SettingValues.h"
 
 namespace tav {
 namespace {

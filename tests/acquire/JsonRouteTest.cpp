@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "acquire/ScopedTimeZone.h"
-#include "core/CGateway.h"
-#include "core/RequestParser.h"
+#include "net/CGateway.h"
+#include "net/RequestParser.h"
 #include "platform/TextCodec.h"
 #include "support/FakeHttpServer.h"
 #include "support/LoopbackClient.h"

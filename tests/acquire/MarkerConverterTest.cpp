@@ -10,7 +10,7 @@
 #include "acquire/HtmlConverter.h"
 #include "platform/CBregOnig.h"
 #include "platform/TextCodec.h"
-#include "shell/SettingValues.h"
+#include "config/SettingValues.h"
 
 namespace tav {
 namespace {

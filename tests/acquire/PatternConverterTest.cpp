@@ -9,10 +9,10 @@
 #include "acquire/ConverterTestPages.h"
 #include "acquire/DatLineWriter.h"
 #include "acquire/HtmlConverter.h"
-#include "acquire/PatternSets.h"
+#include "config/PatternSets.h"
 #include "platform/CBregOnig.h"
 #include "platform/TextCodec.h"
-#include "shell/SettingValues.h"
+#include "config/SettingValues.h"
 
 namespace tav {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "shell/CSetting.h"
+#include "config/CSetting.h"
 #include "support/RecordingShell.h"
 
 namespace tav::test {

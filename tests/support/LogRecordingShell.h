@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/IShell.h"
+#include "net/IShell.h"
 
 namespace tav::test {
 

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "acquire/CDatCache.h"
-#include "core/ProxyServer.h"
-#include "shell/CSetting.h"
+#include "server/ProxyServer.h"
+#include "config/CSetting.h"
 #include "support/FakeHttpServer.h"
 #include "support/RecordingShell.h"
 

@@ -1,0 +1,19 @@
+#include "config/SettingValues.h"
+
+namespace tav {
+
+C2chAPIInfo C2chAPIInfo::Blank() {
+  C2chAPIInfo blank;
+  blank.Name.Clear();
+  blank.XUserAgent.Clear();
+  blank.UserAgent.Clear();
+  return blank;
+}
+
+std::u16string ModeName(int datMode) {
+  static const char16_t* const kNames[] = {u"直接", u"API", u"HTML", u"Style", u"JSON", u"xDAT", u"自動切替"};
+  if (datMode < 0 || datMode > 6) return u"不明";
+  return kNames[datMode];
+}
+
+}  // namespace tav

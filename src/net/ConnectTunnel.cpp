@@ -1,0 +1,203 @@
+#include "net/ConnectTunnel.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "net/CGateway.h"
+#include "net/IShell.h"
+#include "net/SocketSend.h"
+#include "platform/HostResolver.h"
+#include "platform/TextCodec.h"
+
+namespace tav {
+namespace {
+
+constexpr std::size_t kRequestLineLimit = 1023;
+constexpr std::size_t kBlockSize = 4095;
+constexpr int kIdleLimitMs = 1000;
+constexpr std::string_view kEstablished = "HTTP/1.1 200 Connection Established\r\n\r\n";
+
+struct Endpoint {
+  std::string host;
+  std::string port;
+};
+
+bool IsPort(std::string_view text) {
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size() && value >= 1 && value <= 65535;
+}
+
+// "host:port", or an absolute URL ("scheme://host[:port]/..."). A target
+// without a port that is not a URL cannot be used.
+std::optional<Endpoint> ParseTarget(std::string_view target) {
+  std::string_view authority = target;
+  std::string defaultPort;
+  if (const auto scheme = target.find("://"); scheme != std::string_view::npos) {
+    const std::string_view name = target.substr(0, scheme);
+    defaultPort = name == "https" ? "443" : name == "http" ? "80" : "";
+    authority = target.substr(scheme + 3);
+    authority = authority.substr(0, authority.find_first_of("/?#"));
+    if (const auto at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
+  }
+  const auto colon = authority.rfind(':');
+  Endpoint endpoint;
+  if (colon == std::string_view::npos) {
+    if (defaultPort.empty()) return std::nullopt;
+    endpoint = {std::string(authority), defaultPort};
+  } else {
+    endpoint = {std::string(authority.substr(0, colon)), std::string(authority.substr(colon + 1))};
+  }
+  if (endpoint.host.empty() || !IsPort(endpoint.port)) return std::nullopt;
+  return endpoint;
+}
+
+// The second token of the request line: the CONNECT target.
+std::optional<std::string_view> TargetOf(std::string_view request) {
+  const std::string_view head = request.substr(0, kRequestLineLimit);
+  const std::string_view line = head.substr(0, head.find_first_of("\r\n"));
+  const auto methodEnd = line.find(' ');
+  if (methodEnd == 0 || methodEnd == std::string_view::npos) return std::nullopt;
+  std::string_view rest = line.substr(methodEnd + 1);
+  return rest.substr(0, rest.find(' '));
+}
+
+class Socket {
+ public:
+  Socket() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {}
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  ~Socket() {
+    if (fd_ >= 0) {
+      ::shutdown(fd_, SHUT_RDWR);
+      ::close(fd_);
+    }
+  }
+  int Fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+struct AddrInfoDeleter {
+  void operator()(addrinfo* info) const { freeaddrinfo(info); }
+};
+
+// Waits for a non-blocking connect to finish; a server shutdown ends the
+// wait. True when the connection is established.
+bool FinishConnect(int fd, const CGateway& ctx) {
+  constexpr int kSliceMs = 200;
+  for (;;) {
+    pollfd entry{fd, POLLOUT, 0};
+    const int ready = ::poll(&entry, 1, kSliceMs);
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready > 0) {
+      int error = 0;
+      socklen_t length = sizeof error;
+      return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+    }
+    if (ctx.Cancelled()) return false;
+  }
+}
+
+// Resolves the host (IPv4, the first address) and connects. 0, -3 or -4.
+// The socket is non-blocking, so that a server that stops reading cannot
+// hold a send (and the worker) for ever.
+int Connect(const Socket& upstream, const Endpoint& endpoint, const CGateway& ctx) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (ResolveHost(endpoint.host.c_str(), endpoint.port.c_str(), &hints, &found) != 0 || found == nullptr) return -3;
+  std::unique_ptr<addrinfo, AddrInfoDeleter> addresses(found);
+  ::fcntl(upstream.Fd(), F_SETFL, ::fcntl(upstream.Fd(), F_GETFL) | O_NONBLOCK);
+  if (::connect(upstream.Fd(), found->ai_addr, found->ai_addrlen) == 0) return 0;
+  if (errno != EINPROGRESS && errno != EINTR) return -4;
+  return FinishConnect(upstream.Fd(), ctx) ? 0 : -4;
+}
+
+// Copies bytes both ways until one second passes without traffic, either
+// side closes or the server shuts down.
+class Relay {
+ public:
+  Relay(CGateway& ctx, int reader, int server)
+      : ctx_(ctx), reader_(reader), server_(server),
+        waitSeconds_(WritableWaitSeconds(ctx.cfg ? ctx.cfg->ReceiveTimeOut : 30000)) {}
+
+  void Run() {
+    for (;;) {
+      pollfd sides[2] = {{reader_, POLLIN, 0}, {server_, POLLIN, 0}};
+      const int ready = ::poll(sides, 2, kIdleLimitMs);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0 || ctx_.Cancelled()) return;
+      if (sides[0].revents != 0 && !Carry(reader_, server_, toServer_, 7)) return;
+      if (sides[1].revents != 0 && !Carry(server_, reader_, toReader_, 6)) return;
+    }
+  }
+
+  std::int64_t ToServer() const { return toServer_; }
+  std::int64_t ToReader() const { return toReader_; }
+
+ private:
+  // One block from `from` to `to`; false when `from` has closed or failed.
+  bool Carry(int from, int to, std::int64_t& counter, int column) {
+    char block[kBlockSize];
+    const ssize_t got = ::recv(from, block, sizeof block, 0);
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
+    if (got <= 0) return false;
+    // Send results do not end the relay; a side that is gone shows up at
+    // its next receive.
+    SendBlock(to, block, static_cast<std::size_t>(got), waitSeconds_, nullptr, ctx_.cancel);
+    counter += got;
+    ShowCount(column, counter);
+    return true;
+  }
+
+  void ShowCount(int column, std::int64_t count) {
+    if (ctx_.shell != nullptr) ctx_.shell->SetLogCell(ctx_.requestId, column, Utf8ToUtf16(std::to_string(count)));
+  }
+
+  CGateway& ctx_;
+  const int reader_;
+  const int server_;
+  const int waitSeconds_;
+  std::int64_t toServer_ = 0;
+  std::int64_t toReader_ = 0;
+};
+
+}  // namespace
+
+int HandleConnect(CGateway& ctx, std::string_view request, int readerSocket, std::int64_t& bytesSent) {
+  const auto target = TargetOf(request);
+  if (!target) return -1;
+  // A target naming port 443 is an https site; other targets name their
+  // host and port themselves.
+  const auto endpoint = ParseTarget(*target);
+  if (!endpoint) return -1;
+
+  const Socket upstream;
+  if (upstream.Fd() < 0) return -2;
+  if (const int failed = Connect(upstream, *endpoint, ctx); failed != 0) return failed;
+
+  SendAtOnce(upstream.Fd());
+  SendAtOnce(readerSocket);
+  SendBlock(readerSocket, kEstablished.data(), kEstablished.size(),
+            WritableWaitSeconds(ctx.cfg ? ctx.cfg->ReceiveTimeOut : 30000), nullptr, ctx.cancel);
+  Relay relay(ctx, readerSocket, upstream.Fd());
+  relay.Run();
+  bytesSent = relay.ToServer();
+  if (ctx.shell != nullptr) ctx.shell->SetLogCell(ctx.requestId, 6, Utf8ToUtf16(std::to_string(relay.ToReader())));
+  return 0;
+}
+
+}  // namespace tav

@@ -1,0 +1,155 @@
+#include "net/RequestParser.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <string>
+
+namespace tav {
+namespace {
+
+constexpr std::size_t kMaxLine = 4095;
+constexpr std::array<std::string_view, 4> kMethods = {"GET", "HEAD", "POST", "CONNECT"};
+
+std::string_view UpToLineEnd(std::string_view text, std::size_t maxBytes) {
+  std::size_t end = text.find_first_of(std::string_view("\r\n\0", 3));
+  if (end == std::string_view::npos) end = text.size();
+  return text.substr(0, std::min(end, maxBytes));
+}
+
+// The value of a header field found anywhere in the text (case-sensitive,
+// first occurrence), starting `skip` bytes after the field name's start.
+std::optional<std::string_view> FieldValue(std::string_view text, std::string_view name, std::size_t skip) {
+  std::size_t at = text.find(name);
+  if (at == std::string_view::npos) return std::nullopt;
+  std::size_t start = std::min(at + skip, text.size());
+  return UpToLineEnd(text.substr(start), kMaxLine);
+}
+
+// "http://host[:port]/path" -> "/path"; nullopt when no "/" follows the host.
+std::optional<std::string_view> PathOfAbsoluteUrl(std::string_view target, std::size_t schemeLength) {
+  std::size_t slash = target.find('/', schemeLength);
+  if (slash == std::string_view::npos) return std::nullopt;
+  return target.substr(slash);
+}
+
+bool IsHostPortTarget(std::string_view target) {
+  std::size_t colon = target.rfind(':');
+  if (colon == std::string_view::npos || colon == 0 || colon + 1 == target.size()) return false;
+  return std::all_of(target.begin() + static_cast<std::ptrdiff_t>(colon) + 1, target.end(),
+                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+// "host:80" / "host:443" -> "host"; other values unchanged.
+std::string_view WithoutDefaultPort(std::string_view host) {
+  for (std::string_view port : {std::string_view(":80"), std::string_view(":443")}) {
+    if (host.size() > port.size() && host.substr(host.size() - port.size()) == port) {
+      return host.substr(0, host.size() - port.size());
+    }
+  }
+  return host;
+}
+
+}  // namespace
+
+std::int32_t ParseHeaderNumber(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  std::uint32_t value = 0;
+  if (text.substr(i, 2) == "0x") {
+    for (i += 2; i < text.size() && std::isxdigit(static_cast<unsigned char>(text[i])); ++i) {
+      char c = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+      value = value * 16 + static_cast<std::uint32_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+    }
+  } else {
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+      value = value * 10 + static_cast<std::uint32_t>(text[i] - '0');
+    }
+  }
+  // Wraps like the 32-bit arithmetic it stands for; never undefined.
+  return static_cast<std::int32_t>(negative ? 0u - value : value);
+}
+
+std::optional<std::size_t> FindSjisChar(std::string_view text, char wanted, bool last) {
+  std::optional<std::size_t> found;
+  for (std::size_t i = 0; i < text.size() && text[i] != '\0'; ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    if (IsSjisLeadByte(c)) {
+      ++i;  // the trail byte is never compared
+      continue;
+    }
+    if (text[i] == wanted) {
+      found = i;
+      if (!last) break;
+    }
+  }
+  return found;
+}
+
+std::string_view FirstLine(std::string_view text, std::size_t maxBytes) { return UpToLineEnd(text, maxBytes); }
+
+int ParseRequestHeader(std::string_view text, CHttpHeaderInfo& header, bool absoluteUrlMode) {
+  header.Reset();
+  std::size_t blank = text.find("\r\n\r\n");
+  if (blank == std::string_view::npos) return -1;
+
+  std::string_view line = UpToLineEnd(text, kMaxLine);
+  auto firstSpace = FindSjisChar(line, ' ');
+  if (!firstSpace) return -1;
+  std::string_view methodText = line.substr(0, *firstSpace);
+  auto method = std::find(kMethods.begin(), kMethods.end(), methodText);
+  if (method == kMethods.end()) return -1;
+  header.method.SetNarrow(*method);
+
+  std::string_view rest = line.substr(*firstSpace + 1);
+  std::size_t secondSpace = rest.find(' ');
+  if (secondSpace == std::string_view::npos) return -1;
+  std::string_view target = rest.substr(0, secondSpace);
+
+  if (absoluteUrlMode) {
+    std::size_t schemeLength = 0;
+    if (target.starts_with("http://")) schemeLength = 7;
+    if (target.starts_with("https://")) {
+      schemeLength = 8;
+      header.httpsTarget = true;
+    }
+    if (schemeLength != 0) {
+      auto path = PathOfAbsoluteUrl(target, schemeLength);
+      if (!path) return -1;
+      target = *path;
+    }
+  }
+  header.target.SetNarrow(target);
+  bool isConnect = *method == "CONNECT";
+  bool usable = target.find('/') != std::string_view::npos || target.find(":443") != std::string_view::npos ||
+                (isConnect && IsHostPortTarget(target));
+  if (!usable) return -1;
+
+  if (auto v = FieldValue(text, "Host:", 6)) header.host.SetNarrow(WithoutDefaultPort(*v));
+  if (auto v = FieldValue(text, "User-Agent:", 12)) header.userAgent.SetNarrow(*v);
+  if (auto v = FieldValue(text, "Range: bytes=", 13)) {
+    if (v->find('-') != std::string_view::npos) header.rangeStart = ParseHeaderNumber(*v);
+  }
+  if (auto v = FieldValue(text, "Content-Length:", 15)) header.contentLength = ParseHeaderNumber(*v);
+  if (auto v = FieldValue(text, "If-Modified-Since:", 19)) header.ifModifiedSince.SetNarrow(*v);
+  if (text.find("Connection: close\r\n") != std::string_view::npos) header.closeFlag = 1;
+  if (text.find("Accept-Encoding: gzip") != std::string_view::npos) header.gzipFlag = 1;
+  if (auto v = FieldValue(text, "Cookie:", 8)) header.cookie.SetNarrow(*v);
+
+  std::size_t bodyStart = blank + 4;
+  if (bodyStart < text.size()) {
+    std::size_t available = text.size() - bodyStart;
+    std::size_t length = available;
+    if (header.contentLength > 0) {
+      length = std::min(available, static_cast<std::size_t>(header.contentLength));
+    } else {
+      header.contentLength = static_cast<std::int32_t>(available);
+    }
+    header.body.assign(text.substr(bodyStart, length));
+  }
+  return 0;
+}
+
+}  // namespace tav

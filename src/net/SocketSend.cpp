@@ -1,0 +1,78 @@
+#include "net/SocketSend.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+namespace tav {
+namespace {
+
+constexpr int kWaitSliceMs = 200;  // how often a long wait looks at the cancel flag
+constexpr auto kWouldBlockRetryDelay = std::chrono::milliseconds(500);
+
+bool Cancelled(const std::atomic<bool>* cancel) { return cancel != nullptr && cancel->load(std::memory_order_relaxed); }
+
+// True when the socket became writable (or reports an error, which the next
+// send then reveals) within `waitMs`.
+bool WaitWritable(int socket, int waitMs, const std::atomic<bool>* cancel) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const int slice = static_cast<int>(std::max<long long>(0, std::min<long long>(left.count(), kWaitSliceMs)));
+    pollfd entry{socket, POLLOUT, 0};
+    const int ready = ::poll(&entry, 1, slice);
+    if (ready > 0) return true;
+    if (ready < 0 && errno != EINTR) return false;
+    if (Cancelled(cancel) || std::chrono::steady_clock::now() >= deadline) return false;
+  }
+}
+
+bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+}  // namespace
+
+void SendAtOnce(int socket) {
+  const int on = 1;
+  ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+SendOutcome SendBlock(int socket, const char* data, std::size_t length, int waitSeconds, std::size_t* sent,
+                      const std::atomic<bool>* cancel) {
+  std::size_t done = 0;
+  SendOutcome outcome = SendOutcome::kSent;
+  // A socket with room takes the bytes at once; only a full one is waited
+  // for. (Waiting first would cost a poll per block for the same result.)
+  bool mustWait = false;
+  while (done < length) {
+    if (mustWait && !WaitWritable(socket, waitSeconds * 1000, cancel)) {
+      outcome = SendOutcome::kStalled;
+      break;
+    }
+    ssize_t n = ::send(socket, data + done, length - done, MSG_NOSIGNAL);
+    if (n < 0 && WouldBlock(errno) && mustWait) {
+      std::this_thread::sleep_for(kWouldBlockRetryDelay);
+      n = ::send(socket, data + done, length - done, MSG_NOSIGNAL);
+    }
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      mustWait = false;
+      continue;
+    }
+    if (n < 0 && (WouldBlock(errno) || errno == EINTR)) {
+      mustWait = errno != EINTR;
+      continue;
+    }
+    outcome = SendOutcome::kBroken;
+    break;
+  }
+  if (sent != nullptr) *sent = done;
+  return outcome;
+}
+
+}  // namespace tav

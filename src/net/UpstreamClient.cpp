@@ -1,0 +1,502 @@
+#include "net/UpstreamClient.h"
+
+#include <curl/curl.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string_view>
+#include <vector>
+
+#include "net/CGateway.h"
+#include "net/IShell.h"
+#include "net/SocketSend.h"
+#include "platform/TextCodec.h"
+
+namespace tav {
+
+std::string FetchResponse::NarrowHeaders() const { return Utf16ToCp932(headers); }
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Bytes read from the server socket at a time, and so the largest block
+// streamed to the reader with one send. RecvBufferSize raises it; it is not
+// taken below this size, because small blocks cost a poll, a receive and a
+// send each and made a pass-through several times slower than a direct
+// fetch. (The system's HTTP client buffered its socket reads the same way,
+// independently of the block size its callers read with.)
+constexpr int kMinReadBlock = 64 * 1024;
+// The most a Content-Length may reserve in advance; longer bodies grow.
+constexpr curl_off_t kMaxReserve = 64 * 1024 * 1024;
+
+void EnsureCurlReady() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct EasyDeleter {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct ListDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
+
+// One curl handle per thread, reset before every request. Resetting keeps
+// the handle's connection cache and TLS sessions, so that requests of one
+// worker to the same server reuse the open connection (as the system's own
+// HTTP client does); every option is set again for each request. A request
+// made while the thread's handle is busy (none is, today) gets a fresh one.
+class ThreadHandle {
+ public:
+  ThreadHandle() {
+    thread_local EasyHandle cached;
+    thread_local bool busy = false;
+    if (!busy) {
+      if (!cached) {
+        EnsureCurlReady();
+        cached.reset(curl_easy_init());
+      } else {
+        curl_easy_reset(cached.get());
+      }
+      if (cached) {
+        handle_ = cached.get();
+        busyFlag_ = &busy;
+        busy = true;
+        return;
+      }
+    }
+    EnsureCurlReady();
+    own_.reset(curl_easy_init());
+    handle_ = own_.get();
+  }
+  ThreadHandle(const ThreadHandle&) = delete;
+  ThreadHandle& operator=(const ThreadHandle&) = delete;
+  ~ThreadHandle() {
+    if (busyFlag_ != nullptr) *busyFlag_ = false;
+  }
+
+  CURL* Get() const { return handle_; }
+
+ private:
+  CURL* handle_ = nullptr;
+  bool* busyFlag_ = nullptr;
+  EasyHandle own_;
+};
+
+std::u16string NumberText(std::int64_t value) { return Utf8ToUtf16(std::to_string(value)); }
+
+void SetLogCell(CGateway& ctx, int column, const std::u16string& text) {
+  if (ctx.shell != nullptr) ctx.shell->SetLogCell(ctx.requestId, column, text);
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
+std::string_view TrimRight(std::string_view text) {
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.remove_suffix(1);
+  return text;
+}
+
+// The header name of a request line ("Name: value"), or empty.
+std::string_view LineName(std::string_view line) {
+  const auto colon = line.find(':');
+  return colon == std::string_view::npos ? std::string_view{} : line.substr(0, colon);
+}
+
+bool IsBlankValue(std::string_view line) {
+  const auto colon = line.find(':');
+  if (colon == std::string_view::npos) return false;
+  for (char c : line.substr(colon + 1)) {
+    if (c != ' ' && c != '\t') return false;
+  }
+  return true;
+}
+
+// Everything the client needs from the URL before the transfer starts.
+struct UrlCheck {
+  bool ok = false;
+  bool https = false;
+  std::string hostAndPort;  // for the request target of a CONNECT
+  std::string query;
+};
+
+UrlCheck CheckUrl(const std::string& url) {
+  UrlCheck check;
+  CURLU* parsed = curl_url();
+  if (parsed == nullptr) return check;
+  if (curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
+    char* scheme = nullptr;
+    char* host = nullptr;
+    char* port = nullptr;
+    char* query = nullptr;
+    curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0);
+    curl_url_get(parsed, CURLUPART_HOST, &host, 0);
+    curl_url_get(parsed, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT);
+    curl_url_get(parsed, CURLUPART_QUERY, &query, 0);
+    const std::string_view schemeText = scheme != nullptr ? scheme : "";
+    check.https = schemeText == "https";
+    check.ok = (schemeText == "http" || check.https) && host != nullptr && *host != '\0';
+    if (check.ok) {
+      check.hostAndPort = std::string(host) + ":" + (port != nullptr ? port : (check.https ? "443" : "80"));
+      if (query != nullptr) check.query = std::string("?") + query;
+    }
+    curl_free(scheme);
+    curl_free(host);
+    curl_free(port);
+    curl_free(query);
+  }
+  curl_url_cleanup(parsed);
+  return check;
+}
+
+// The CA bundle named by the environment, when it names a file.
+const char* CaBundleFromEnvironment() {
+  for (const char* name : {"SSL_CERT_FILE", "CURL_CA_BUNDLE"}) {
+    const char* path = std::getenv(name);
+    struct stat info {};
+    if (path != nullptr && *path != '\0' && ::stat(path, &info) == 0 && S_ISREG(info.st_mode)) return path;
+  }
+  return nullptr;
+}
+
+// The request header lines curl is given. The caller's lines are sent as they
+// are, with three exceptions: a Content-Length line carries the length of the
+// body that actually goes out; a line with an empty value is written "Name;"
+// (curl's way of sending an empty header); blank lines are skipped. Lines
+// that curl would add on its own are suppressed unless the caller has them,
+// and the accept type is added only when the caller has no Accept line.
+class RequestHeaders {
+ public:
+  RequestHeaders(std::string_view callerBlock, const std::string& acceptLine, std::size_t bodyLength) {
+    bool hasAccept = false, hasContentType = false, hasExpect = false, hasLength = false;
+    std::size_t start = 0;
+    while (start < callerBlock.size()) {
+      auto end = callerBlock.find('\n', start);
+      if (end == std::string_view::npos) end = callerBlock.size();
+      const std::string_view line = TrimRight(callerBlock.substr(start, end - start));
+      start = end + 1;
+      if (line.empty()) continue;
+      const std::string_view name = LineName(line);
+      if (EqualsIgnoringCase(name, "Content-Length")) {
+        if (!hasLength) Append("Content-Length: " + std::to_string(bodyLength));
+        hasLength = true;
+        continue;
+      }
+      hasAccept = hasAccept || EqualsIgnoringCase(name, "Accept");
+      hasContentType = hasContentType || EqualsIgnoringCase(name, "Content-Type");
+      hasExpect = hasExpect || EqualsIgnoringCase(name, "Expect");
+      if (!name.empty() && IsBlankValue(line)) {
+        Append(std::string(name) + ";");
+      } else {
+        Append(std::string(line));
+      }
+    }
+    if (!hasAccept) Append(acceptLine.empty() ? std::string("Accept:") : acceptLine);
+    if (!hasContentType) Append("Content-Type:");
+    if (!hasExpect) Append("Expect:");
+  }
+
+  curl_slist* List() const { return list_.get(); }
+  bool Ok() const { return ok_; }
+
+ private:
+  void Append(const std::string& line) {
+    curl_slist* grown = curl_slist_append(list_.get(), line.c_str());
+    if (grown == nullptr) {
+      ok_ = false;
+      return;
+    }
+    list_.release();
+    list_.reset(grown);
+  }
+
+  HeaderList list_;
+  bool ok_ = true;
+};
+
+// "Accept: */*" is taken as the whole line; a bare type list gets the name.
+std::string AcceptLine(const std::u16string& acceptType) {
+  std::string narrow = Utf16ToCp932(acceptType);
+  if (narrow.empty() || StartsWithIgnoringCase(narrow, "Accept:")) return narrow;
+  return "Accept: " + narrow;
+}
+
+// State of one transfer, shared by the curl callbacks.
+class Transfer {
+ public:
+  Transfer(CGateway& ctx, const FetchRequest& request, FetchResponse* response)
+      : ctx_(ctx),
+        request_(request),
+        response_(response),
+        waitSeconds_(WritableWaitSeconds(ctx.cfg ? ctx.cfg->ReceiveTimeOut : 30000)),
+        idleLimit_(ctx.cfg ? ctx.cfg->ReceiveTimeOut : 30000),
+        lastActivity_(Clock::now()) {}
+
+  // curl callbacks. Nothing may be thrown through curl: a response that
+  // cannot be held (no memory) fails the transfer instead.
+  static size_t OnHeader(char* data, size_t, size_t length, void* self) {
+    auto& transfer = *static_cast<Transfer*>(self);
+    return transfer.Guarded([&] { return transfer.HeaderLine(std::string_view(data, length)); }) ? length : 0;
+  }
+  static size_t OnBody(char* data, size_t, size_t length, void* self) {
+    auto& transfer = *static_cast<Transfer*>(self);
+    return transfer.Guarded([&] { return transfer.BodyBytes(data, length); }) ? length : 0;
+  }
+  static int OnProgress(void* self, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) {
+    return static_cast<Transfer*>(self)->KeepGoing(downloaded + uploaded) ? 0 : 1;
+  }
+
+  std::int64_t Size() const { return size_; }
+  bool HeadersDone() const { return headersDone_; }
+  bool ReaderStopped() const { return readerStopped_; }
+  bool BufferFailed() const { return bufferFailed_; }
+  void SetHandle(CURL* handle) { handle_ = handle; }
+
+ private:
+  // Lines of every response block arrive here, interim ones included; only
+  // the final block is kept. Lines after it (chunked trailers) are ignored.
+  bool HeaderLine(std::string_view raw) {
+    lastActivity_ = Clock::now();
+    if (headersDone_) return true;
+    const std::string_view line = TrimRight(raw);
+    if (!inBlock_) {
+      if (line.substr(0, 5) != "HTTP/") return true;
+      inBlock_ = true;
+      block_.clear();
+      interim_ = IsInterimStatus(line);
+    }
+    block_.append(line).append("\r\n");
+    if (!line.empty()) return true;
+    inBlock_ = false;
+    return interim_ ? true : FinishHeaders();
+  }
+
+  static bool IsInterimStatus(std::string_view statusLine) {
+    const auto space = statusLine.find(' ');
+    return space != std::string_view::npos && space + 1 < statusLine.size() && statusLine[space + 1] == '1';
+  }
+
+  bool FinishHeaders() {
+    headersDone_ = true;
+    const auto chunked = block_.find("Transfer-Encoding: chunked");
+    if (chunked != std::string::npos) block_[chunked] = 'x';
+    if (block_.find("Connection: close") != std::string::npos) ctx_.header.closeFlag = 1;
+    const std::u16string wide = Cp932ToUtf16(block_);
+    size_ += static_cast<std::int64_t>(wide.size()) * 2;
+    if (response_ != nullptr) response_->headers = wide;
+    return Stream(block_.data(), block_.size());
+  }
+
+  bool BodyBytes(const char* data, size_t length) {
+    lastActivity_ = Clock::now();
+    if (response_ != nullptr) Collect(data, length);
+    if (!Stream(data, length)) return false;
+    size_ += static_cast<std::int64_t>(length);
+    lastActivity_ = Clock::now();
+    return true;
+  }
+
+  // A body of known length gets its whole area at once: growing block by
+  // block copied a large body several times and cost more than the transfer.
+  void Collect(const char* data, size_t length) {
+    std::string& body = response_->body;
+    if (body.empty()) {
+      curl_off_t announced = -1;
+      curl_easy_getinfo(handle_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+      if (announced > 0) body.reserve(static_cast<std::size_t>(std::min<curl_off_t>(announced, kMaxReserve)));
+    }
+    body.append(data, length);
+  }
+
+  template <typename Step>
+  bool Guarded(Step step) {
+    try {
+      return step();
+    } catch (...) {  // std::bad_alloc, std::length_error
+      bufferFailed_ = true;
+      return false;
+    }
+  }
+
+  // Writes to the reader; a reader that stops taking bytes ends the transfer.
+  bool Stream(const char* data, size_t length) {
+    if (request_.readerSocket < 0) return true;
+    if (SendBlock(request_.readerSocket, data, length, waitSeconds_, nullptr, ctx_.cancel) == SendOutcome::kSent) {
+      return true;
+    }
+    readerStopped_ = true;
+    return false;
+  }
+
+  bool KeepGoing(curl_off_t transferred) {
+    if (ctx_.Cancelled()) return false;
+    const auto now = Clock::now();
+    if (transferred != lastTransferred_) {
+      lastTransferred_ = transferred;
+      lastActivity_ = now;
+    }
+    if (idleLimit_ <= 0) return true;
+    return now - lastActivity_ < std::chrono::milliseconds(idleLimit_);
+  }
+
+  CGateway& ctx_;
+  CURL* handle_ = nullptr;
+  const FetchRequest& request_;
+  FetchResponse* response_;
+  const int waitSeconds_;
+  const int idleLimit_;
+  Clock::time_point lastActivity_;
+  curl_off_t lastTransferred_ = 0;
+  std::string block_;
+  bool inBlock_ = false;
+  bool interim_ = false;
+  bool headersDone_ = false;
+  bool readerStopped_ = false;
+  bool bufferFailed_ = false;
+  std::int64_t size_ = 0;
+};
+
+void ChooseProxy(CURL* easy, const SettingValues* cfg) {
+  const int mode = cfg != nullptr ? cfg->ProxyMode : 0;
+  if (mode == 1) return;  // the system settings: http_proxy, https_proxy, no_proxy
+  if (mode == 2 && !cfg->Proxy.Empty()) {
+    curl_easy_setopt(easy, CURLOPT_PROXY, cfg->Proxy.Narrow().c_str());
+    curl_easy_setopt(easy, CURLOPT_NOPROXY, "");  // every host goes through it
+    return;
+  }
+  curl_easy_setopt(easy, CURLOPT_PROXY, "");  // direct, whatever the environment says
+}
+
+void ChooseMethod(CURL* easy, const std::string& method, const std::optional<std::string>& body,
+                  const UrlCheck& url) {
+  const bool sendsBody = (body.has_value() || method == "POST") && method != "HEAD";
+  if (sendsBody) {
+    static const char kNoBody[] = "";
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body ? body->size() : 0));
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body ? body->data() : kNoBody);
+  }
+  if (method == "HEAD") {
+    curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+  } else if (method != (sendsBody ? "POST" : "GET")) {
+    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+  }
+  if (method == "CONNECT") {
+    const std::string target = url.hostAndPort + url.query;
+    curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, target.c_str());
+  }
+}
+
+}  // namespace
+
+bool FetchUrl(CGateway& ctx, const FetchRequest& request, FetchResponse* response, std::int64_t* size) {
+  if (size != nullptr) *size = 0;
+  if (response != nullptr) *response = FetchResponse{};
+
+  const std::string url = Utf16ToCp932(request.url);
+  const UrlCheck checked = CheckUrl(url);
+  if (!checked.ok) {
+    ctx.errorDetail = CURLE_URL_MALFORMAT;
+    return false;
+  }
+  const ThreadHandle easy;
+  if (easy.Get() == nullptr) {
+    ctx.errorDetail = CURLE_FAILED_INIT;
+    return false;
+  }
+  const SettingValues* cfg = ctx.cfg.get();
+  const std::string method = Utf16ToCp932(request.method);
+  const std::string agent = request.agent ? Utf16ToCp932(*request.agent) : std::string();
+  const std::string callerLines =
+      request.extraHeaderBytes.empty() ? Utf16ToCp932(request.extraHeaders) : request.extraHeaderBytes;
+  const RequestHeaders headers(callerLines, AcceptLine(request.acceptType), request.body ? request.body->size() : 0);
+  if (!headers.Ok()) {
+    ctx.errorDetail = CURLE_OUT_OF_MEMORY;
+    return false;
+  }
+
+  if (request.logFlag) {
+    SetLogCell(ctx, 5, u"接続中...");
+    SetLogCell(ctx, 6, u"0");
+  }
+
+  if (request.readerSocket >= 0) SendAtOnce(request.readerSocket);
+  Transfer transfer(ctx, request, response);
+  CURL* h = easy.Get();
+  transfer.SetHandle(h);
+  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);
+  curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (const char* bundle = CaBundleFromEnvironment()) curl_easy_setopt(h, CURLOPT_CAINFO, bundle);
+  const int bufferSize = std::max(cfg != nullptr ? cfg->RecvBufferSize : 0, kMinReadBlock);
+  curl_easy_setopt(h, CURLOPT_BUFFERSIZE, static_cast<long>(bufferSize));
+  ChooseProxy(h, cfg);
+  ChooseMethod(h, method, request.body, checked);
+  if (request.agent) curl_easy_setopt(h, CURLOPT_USERAGENT, agent.c_str());
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.List());
+  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
+  curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &Transfer::OnProgress);
+  curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
+
+  const CURLcode result = curl_easy_perform(h);
+  ctx.errorDetail = static_cast<std::uint32_t>(result);
+
+  // A reader that stopped taking bytes ends the transfer without failing it.
+  const bool ok = transfer.HeadersDone() && !transfer.BufferFailed() &&
+                  (result == CURLE_OK || (result == CURLE_WRITE_ERROR && transfer.ReaderStopped()));
+  if (size != nullptr) *size = transfer.Size();
+  if (request.logFlag) SetLogCell(ctx, 6, NumberText(transfer.Size()));
+  return ok;
+}
+
+int InflateBody(const CGateway*, char* out, std::int64_t& capacity, const char* gzip, std::int64_t gzipLength) {
+  if (out == nullptr || gzip == nullptr || capacity < 0 || gzipLength < 0) return Z_STREAM_ERROR;
+  z_stream stream{};
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(gzip));
+  stream.avail_in = static_cast<uInt>(std::min<std::int64_t>(gzipLength, UINT_MAX));
+  stream.next_out = reinterpret_cast<Bytef*>(out);
+  stream.avail_out = static_cast<uInt>(std::min<std::int64_t>(capacity, UINT_MAX));
+  int result = inflateInit2(&stream, 15 + 16);  // 15-bit window, gzip wrapper only
+  if (result != Z_OK) return result;
+  result = inflate(&stream, Z_FINISH);
+  if (result == Z_STREAM_END) {
+    capacity = static_cast<std::int64_t>(stream.total_out);
+    inflateEnd(&stream);
+    return 0;
+  }
+  const bool inputUsedUp = stream.avail_in == 0;
+  inflateEnd(&stream);
+  if (result == Z_NEED_DICT || (result == Z_BUF_ERROR && inputUsedUp)) return -3;
+  return result == Z_OK ? Z_BUF_ERROR : result;  // Z_FINISH never leaves a stream merely "in progress"
+}
+
+}  // namespace tav

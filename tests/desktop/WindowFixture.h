@@ -1,0 +1,43 @@
+#pragma once
+// A desktop session for tests: settings without the regex engine, boxes
+// that record instead of showing, and the window built and configured the
+// way start-up does it (without reading a settings file).
+
+#include <QLabel>
+#include <QString>
+#include <QSystemTrayIcon>
+#include <functional>
+#include <memory>
+
+#include "RecordingBoxes.h"
+#include "config/CSetting.h"
+#include "desktop/DesktopApp.h"
+#include "desktop/MainWindow.h"
+#include "desktop/QtShell.h"
+
+namespace tav::test {
+
+struct WindowFixture {
+  using Configure = std::function<void(SettingValues&)>;
+
+  explicit WindowFixture(const Configure& configure = {}, bool prepareWindow = true) : setting(false) {
+    if (configure) setting.Update(configure);
+    session = std::make_unique<DesktopSession>(setting, boxes, QString());
+    Window().SetTrayAvailabilityProbe([this] { return trayAvailable; });
+    if (prepareWindow) {
+      Window().AddTrayIcon();
+      Window().ApplySettings();
+    }
+  }
+
+  MainWindow& Window() { return session->Window(); }
+  QtShell& Shell() { return session->Shell(); }
+  std::shared_ptr<const SettingValues> Cfg() const { return setting.Snapshot(); }
+
+  CSetting setting;
+  RecordingBoxes boxes;
+  bool trayAvailable = true;
+  std::unique_ptr<DesktopSession> session;
+};
+
+}  // namespace tav::test

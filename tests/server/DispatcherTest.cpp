@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include "net/CGateway.h"
+#include "server/Dispatcher.h"
+#include "net/RequestParser.h"
+#include "config/CSetting.h"
+#include "support/LoopbackClient.h"
+#include "support/ProxyHarness.h"
+
+namespace tav::test {
+namespace {
+
+CGateway ContextFor(const std::shared_ptr<const SettingValues>& cfg, std::string_view request) {
+  CGateway ctx;
+  ctx.cfg = cfg;
+  EXPECT_EQ(ParseRequestHeader(request, ctx.header, true), 0);
+  return ctx;
+}
+
+std::string Get(std::string_view host, std::string_view path) {
+  return "GET http://" + std::string(host) + std::string(path) + " HTTP/1.1\r\nHost: " + std::string(host) +
+         "\r\n\r\n";
+}
+
+TEST(Classify, BoardRequestsByPathAndHost) {
+  auto cfg = std::make_shared<SettingValues>();
+  auto classify = [&](std::string_view host, std::string_view path) {
+    return ClassifyRequest(ContextFor(cfg, Get(host, path)));
+  };
+  EXPECT_EQ(classify("egg.2ch.net", "/board/dat/123.dat"), ClassDat);
+  EXPECT_EQ(classify("egg.5ch.net", "/board/dat/123.dat"), ClassDat);
+  EXPECT_EQ(classify("pie.bbspink.com", "/board/dat/123.dat"), ClassDat);
+  EXPECT_EQ(classify("www.example.test", "/board/dat/123.dat"), ClassPassThrough);
+  EXPECT_EQ(classify("egg.2ch.net", "/board/kako/1/subject.txt"), ClassSubject);
+  EXPECT_EQ(classify("headline.2ch.net", "/bbynews/dat/1.dat"), ClassHeadlineDat);
+  EXPECT_EQ(classify("egg.2ch.net", "/board/kako/123/1234567890.dat"), ClassPassThrough);
+  cfg->KakoLogHtml = 1;
+  EXPECT_EQ(classify("egg.2ch.net", "/board/kako/123/dat/1234567890.dat"), ClassKakoHtml);
+  EXPECT_EQ(classify("egg.2ch.net", "/test/read.cgi/board/1/"), ClassPassThrough);
+}
+
+TEST(Classify, AutoRulesPickTheModeInOrder) {
+  auto cfg = std::make_shared<SettingValues>();
+  cfg->DatMode = 6;
+  cfg->AutoRules = {CAutoRule{u"#carpenter", 4}, CAutoRule{u"/news/", 1}, CAutoRule{u"*", 2}};
+  EXPECT_EQ(EffectiveMode(ContextFor(cfg, Get("carpenter.2ch.net", "/a/dat/1.dat"))), 4);
+  EXPECT_EQ(EffectiveMode(ContextFor(cfg, Get("egg.2ch.net", "/news/dat/1.dat"))), 1);
+  EXPECT_EQ(EffectiveMode(ContextFor(cfg, Get("egg.2ch.net", "/a/dat/1.dat"))), 2);
+  cfg->AutoRules = {CAutoRule{u"#carpenter", 4}};
+  EXPECT_EQ(EffectiveMode(ContextFor(cfg, Get("egg.2ch.net", "/a/dat/1.dat"))), 6) << "no rule matched";
+  cfg->DatMode = 3;
+  EXPECT_EQ(EffectiveMode(ContextFor(cfg, Get("carpenter.2ch.net", "/a/dat/1.dat"))), 3);
+}
+
+TEST(StatusTexts, FollowTheRouteStatus) {
+  EXPECT_EQ(StatusText(0, 0, false), u"成功");
+  EXPECT_EQ(StatusText(32768, 0, false), u"失敗");
+  EXPECT_EQ(StatusText(33037, 0, false), u"SendHttpRequest失敗");
+  EXPECT_EQ(StatusText(-99, 0, false), u"ftp:// bug thread ?");
+  EXPECT_EQ(StatusText(-999, 0, false), u"過去ログ");
+  EXPECT_EQ(StatusText(-5, 0x2F, false), u"失敗(-5,0x0000002F)");
+  EXPECT_EQ(StatusText(0, 0, true), u"人大杉");
+  EXPECT_EQ(StatusText(-11, 0, true), u"人大杉");
+}
+
+// Dat requests end up in the route of their mode, with its label; the routes
+// that fail here write nothing and are logged as failures.
+TEST(Dispatch, LabelsFollowModeAndRules) {
+  ProxyHarness proxy([](SettingValues& v) {
+    v.DatMode = 6;
+    v.AutoRules = {CAutoRule{u"#carpenter", 0}, CAutoRule{u"#jsonhost", 4}, CAutoRule{u"*", 3}};
+  });
+  auto send = [&](std::string_view host, std::string_view path) {
+    LoopbackClient reader(proxy.Port());
+    reader.Send(Get(host, path));
+    reader.WaitForClose(1500);
+  };
+  send("carpenter.2ch.net", "/a/dat/1.dat");
+  send("jsonhost.2ch.net", "/a/dat/2.dat");
+  send("egg.2ch.net", "/a/dat/3.dat");
+  send("www.example.test", "/a/dat/4.dat");
+  ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(4));
+  auto rows = proxy.Shell().FinishedRows();
+  EXPECT_EQ(rows[0].cells[4], u"直接");
+  EXPECT_EQ(rows[1].cells[4], u"JSON");
+  EXPECT_EQ(rows[1].cells[5], u"失敗");
+  EXPECT_EQ(rows[1].image, 0);
+  EXPECT_EQ(rows[2].cells[4], u"Style");
+  EXPECT_EQ(rows[3].cells[4], u"直接");
+  EXPECT_EQ(rows[3].cells[5], u"成功");
+  EXPECT_EQ(rows[3].image, 1);
+  EXPECT_EQ(rows[0].cells[1].size(), 19u) << "local time column";
+}
+
+TEST(Dispatch, ConnectIsLabelledSsl) {
+  ProxyHarness proxy;
+  LoopbackClient reader(proxy.Port());
+  // A loopback target that refuses: the tunnel connects directly, so a name
+  // here would be looked up outside the machine.
+  reader.Send(std::string("CONNECT ") + kRefusingProxy + " HTTP/1.1\r\nHost: " + kRefusingProxy + "\r\n\r\n");
+  ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(1));
+  EXPECT_EQ(proxy.Shell().FinishedRows()[0].cells[4], u"SSL");
+}
+
+}  // namespace
+}  // namespace tav::test
