@@ -35,6 +35,7 @@
 
 #include "net/CGateway.h"
 #include "net/PassThrough.h"
+#include "net/RequestParser.h"
 #include "net/UpstreamClient.h"
 #include "platform/TextCodec.h"
 #include "support/FakeHttpServer.h"
@@ -169,6 +170,8 @@ void PassThroughVersusDirect(benchmark::State& state, const std::string& path) {
   auto values = std::make_shared<tav::SettingValues>();
   values->ProxyMode = 0;
   const std::string request = ProxyRequest(server, path);
+  tav::Request parsed;
+  tav::ParseRequestHeader(request, parsed, true);
 
   Clock::duration straight{}, proxied{}, handlerOnly{};
   std::size_t answerBytes = 0;
@@ -180,10 +183,9 @@ void PassThroughVersusDirect(benchmark::State& state, const std::string& path) {
     tav::CGateway ctx;
     ctx.cfg = values;
     ctx.readerSocket = reader.ProxySide();
-    std::int64_t sent = 0;
     const std::size_t before = reader.Received();
     start = Clock::now();
-    if (tav::HandlePassThrough(ctx, request, sent) != 0) {
+    if (!tav::HandlePassThrough(ctx, parsed, tav::RouteOptions{}).Ok()) {
       state.SkipWithError("pass-through failed");
       break;
     }
@@ -210,8 +212,8 @@ void CollectVersusDirect(benchmark::State& state, const std::string& path) {
   auto values = std::make_shared<tav::SettingValues>();
   values->ProxyMode = 0;
   tav::FetchRequest request;
-  request.url = tav::Utf8ToUtf16(server.Url(path));
-  request.acceptType = u"Accept: */*";
+  request.url = server.Url(path);
+  request.acceptType = "Accept: */*";
 
   Clock::duration straight{}, collected{};
   for (auto _ : state) {
@@ -246,6 +248,8 @@ void ProxyVersusDirect(benchmark::State& state, const std::string& path) {
   KeepAliveClient direct(server.Port());
   KeepAliveClient viaProxy(proxy.Port());
   const std::string request = ProxyRequest(server, path);
+  tav::Request parsed;
+  tav::ParseRequestHeader(request, parsed, true);
 
   Clock::duration straight{}, proxied{};
   for (auto _ : state) {

@@ -37,10 +37,9 @@ void BM_Baseline_FindBlankLine(benchmark::State& state) {
 void BM_ParseAndClassify(benchmark::State& state) {
   auto settings = std::make_shared<const tav::SettingValues>();
   for (auto _ : state) {
-    tav::CGateway ctx;
-    ctx.cfg = settings;
-    int rc = tav::ParseRequestHeader(kDatRequest, ctx.header, true);
-    auto cls = tav::ClassifyRequest(ctx);
+    tav::Request request;
+    int rc = tav::ParseRequestHeader(kDatRequest, request, true);
+    auto cls = tav::ClassifyRequest(*settings, request);
     benchmark::DoNotOptimize(rc);
     benchmark::DoNotOptimize(cls);
   }

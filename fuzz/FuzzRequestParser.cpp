@@ -20,11 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   static const auto settings = std::make_shared<const tav::SettingValues>();
   for (bool absolute : {true, false}) {
-    tav::CGateway ctx;
-    ctx.cfg = settings;
-    if (tav::ParseRequestHeader(assembler.Text(), ctx.header, absolute) == 0) {
-      tav::ClassifyRequest(ctx);
-      tav::EffectiveMode(ctx);
+    tav::Request request;
+    if (tav::ParseRequestHeader(assembler.Text(), request, absolute) == 0) {
+      tav::ClassifyRequest(*settings, request);
+      tav::EffectiveMode(*settings, request);
     }
   }
   return 0;

@@ -76,17 +76,17 @@ bool SessionReusable(const ApiSessionCache& session, int sidTimeMinutes, std::in
 
 int SendLogin(CGateway& ctx, const C2chAPIInfo& profile, const LoginRequest& login, std::string& sessionId) {
   FetchRequest request;
-  request.method = u"POST";
-  request.url = Cp932ToUtf16(login.url);
-  request.agent = profile.UserAgentAuth.Wide();
-  request.extraHeaderBytes = login.headerLines;
+  request.method = "POST";
+  request.url = login.url;
+  request.agent = profile.UserAgentAuth.Narrow();
+  request.headerLines = login.headerLines;
   request.body = login.body;
-  request.acceptType = u"Accept: */*";
+  request.acceptType = "Accept: */*";
   request.logFlag = true;
 
   FetchResponse response;
   if (!FetchUrl(ctx, request, &response, nullptr)) return -1;
-  if (response.NarrowHeaders().find("\r\n\r\n") == std::string::npos) return 0;  // no body: an empty id
+  if (response.headers.find("\r\n\r\n") == std::string::npos) return 0;  // no body: an empty id
 
   const std::size_t marker = response.body.find(kSessionMarker);
   if (marker == std::string::npos) {

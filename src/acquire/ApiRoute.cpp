@@ -9,7 +9,8 @@
 #include "net/CGateway.h"
 #include "net/IShell.h"
 #include "net/ReaderSocket.h"
-#include "net/RequestParser.h"
+#include "net/GzipBody.h"
+#include "net/Request.h"
 #include "net/UpstreamClient.h"
 #include "platform/TextCodec.h"
 #include "config/CSetting.h"
@@ -29,10 +30,8 @@ constexpr std::size_t kBalloonLimit = 255;
 // Only answers shorter than this are decoded and searched for the archive
 // marker; a thread moved to the archive is answered with a short text.
 constexpr std::size_t kArchiveCheckLimit = 2000;
-constexpr std::uint32_t kLargestShortGzip = 0xF0000;  // stated size of a short gzip answer
-constexpr std::size_t kInflateSlack = 1024;
+constexpr GzipLimits kShortAnswerGzip{0xF0000, 1024, true};
 
-constexpr std::string_view kGzipMagic = "\x1f\x8b\x08\x00";
 constexpr std::string_view kSessionRefused = "not authorized";
 
 // What the board shows in place of an archived thread's posts.
@@ -108,33 +107,29 @@ void ClearSessionId(CGateway& ctx) {
 
 // Server label, board and key of a "/board/dat/key.dat" request; nullopt for
 // a path without "/dat/" or parts too long to be used whole.
-std::optional<DatTarget> DatTargetOf(const CHttpHeaderInfo& header) {
-  const std::string& host = header.host.Narrow();
-  const std::string_view path = header.target.Narrow();
-  const std::size_t dat = path.find("/dat/");
-  if (dat == std::string_view::npos || host.size() > kHostLimit) return std::nullopt;
-
+std::optional<DatTarget> DatTargetOf(const Request& request) {
+  if (request.target.find("/dat/") == std::string::npos || request.host.size() > kHostLimit) return std::nullopt;
+  // The key after "/dat/" (an archived path with "/dat/" in it is asked for
+  // by that key too).
+  const ThreadRef thread = ParseThreadRef(request.host, request.target.substr(request.target.find("/dat/")));
   DatTarget target;
-  target.server = host.substr(0, host.find('.'));
-  const std::string_view afterSlash = path.substr(path.starts_with('/') ? 1 : 0);
-  target.board = afterSlash.substr(0, afterSlash.find('/'));
-  const std::string_view afterDat = path.substr(dat + 5);
-  target.key = afterDat.substr(0, afterDat.find('.'));
+  target.server = request.thread.server;
+  target.board = request.thread.board;
+  target.key = thread.key;
   if (target.board.size() > kPathPartLimit || target.key.size() > kPathPartLimit) return std::nullopt;
   return target;
 }
 
 // Range or gzip (never both: a partial answer cannot be compressed), and the
 // reader's If-Modified-Since.
-std::string DatHeaderLines(const CHttpHeaderInfo& header) {
+std::string DatHeaderLines(const Request& header) {
   std::string lines = "Connection: close\r\nContent-Type: application/x-www-form-urlencoded\r\n";
   if (header.rangeStart != -1) {
     lines += "Range: bytes=" + std::to_string(header.rangeStart) + "-\r\n";
-  } else if (header.gzipFlag != 0) {
+  } else if (header.acceptsGzip) {
     lines += "Accept-Encoding: gzip\r\n";
   }
-  if (!header.ifModifiedSince.Empty())
-    lines += "If-Modified-Since: " + header.ifModifiedSince.Narrow() + "\r\n";
+  if (!header.ifModifiedSince.empty()) lines += "If-Modified-Since: " + header.ifModifiedSince + "\r\n";
   return lines;
 }
 
@@ -159,35 +154,18 @@ std::string DatUrl(const SettingValues& cfg, const DatTarget& target) {
 
 // -999 when the short answer is the archive notice, 33039 when a gzip
 // answer cannot be decoded, else 0. The decoded copy serves only this check.
-int CheckArchived(const CGateway& ctx, std::string_view body) {
+int CheckArchived(std::string_view body) {
   if (body.size() >= kArchiveCheckLimit) return 0;
   std::string text;
-  if (BeginsWith(body, kGzipMagic)) {
-    const auto* tail = reinterpret_cast<const unsigned char*>(body.data() + body.size() - 4);
-    const std::uint32_t statedSize =
-        static_cast<std::uint32_t>(tail[0]) | static_cast<std::uint32_t>(tail[1]) << 8 |
-        static_cast<std::uint32_t>(tail[2]) << 16 | static_cast<std::uint32_t>(tail[3]) << 24;
-    if (statedSize > kLargestShortGzip) return kStrGzipError;
-    std::vector<char> decoded(statedSize + kInflateSlack, '\0');
-    std::int64_t length = static_cast<std::int64_t>(decoded.size());
-    if (InflateBody(&ctx, decoded.data(), length, body.data(), static_cast<std::int64_t>(body.size())) != 0) {
-      return kStrGzipError;
-    }
-    text.assign(decoded.data(), static_cast<std::size_t>(length));
-    for (char& c : text) {
-      if (c == '\0') c = '*';
-    }
-  } else {
-    text.assign(body);
-  }
+  if (!DecodeBody(body, kShortAnswerGzip, text)) return kCodeGzipFailed;
   return Contains(text, PastLogMarker()) ? kStatusPastLog : 0;
 }
 
 // Everything after the API has answered: error answers, the archive check
 // and the answer passed on to the reader.
-AttemptOutcome HandleAnswer(CGateway& ctx, const FetchResponse& response, const CHttpHeaderInfo& header,
+AttemptOutcome HandleAnswer(CGateway& ctx, const FetchResponse& response, const Request& header,
                             std::int64_t& bytesSent) {
-  const std::string head = response.NarrowHeaders();
+  const std::string head = response.headers;
   if (head.find("\r\n\r\n") == std::string::npos) return {-1};
   const std::string_view body = response.body;
 
@@ -203,11 +181,11 @@ AttemptOutcome HandleAnswer(CGateway& ctx, const FetchResponse& response, const 
   const bool missing = BeginsWith(body, "404") || Contains(head, "Content-Length: 1\r\n") ||
                        (Contains(head, "404 Not Found") && BeginsWith(body, "NG"));
   if (missing) {
-    if (header.ifModifiedSince.Empty()) return {-2};
+    if (header.ifModifiedSince.empty()) return {-2};
     return {SendAnswer(ctx, kNotModifiedAnswer, bytesSent)};
   }
 
-  if (const int archived = CheckArchived(ctx, body); archived != 0) return {archived};
+  if (const int archived = CheckArchived(body); archived != 0) return {archived};
   if (BeginsWith(body, BoardNoticePrefix())) return {SendAnswer(ctx, kNotModifiedAnswer, bytesSent)};
 
   std::string reply = head;
@@ -216,7 +194,7 @@ AttemptOutcome HandleAnswer(CGateway& ctx, const FetchResponse& response, const 
 }
 
 // One pass from the profile check to the answer.
-AttemptOutcome RequestDat(CGateway& ctx, std::string_view request, std::int64_t& bytesSent) {
+AttemptOutcome RequestDat(CGateway& ctx, const Request& header, std::int64_t& bytesSent) {
   const SettingValues& cfg = *ctx.cfg;
   const C2chAPIInfo* profile = cfg.CurrentProfile();
   if (profile == nullptr || profile->HMKey.Empty() || profile->AppKey.Empty()) {
@@ -235,40 +213,36 @@ AttemptOutcome RequestDat(CGateway& ctx, std::string_view request, std::int64_t&
   }
   StoreSessionId(ctx, sessionId);
 
-  // The dispatcher's parse, which carries a headline request's rewritten
-  // host and path; a caller without one has the request parsed here.
-  CHttpHeaderInfo header = ctx.header;
-  if (header.method.Empty() && ParseRequestHeader(request, header, true) != 0) return {-1};
   const std::optional<DatTarget> target = DatTargetOf(header);
   if (!target) return {-1};
   const std::optional<std::string> body = SignedBody(*target, sessionId, *profile);
   if (!body) return {-1};
 
   FetchRequest fetch;
-  fetch.method = u"POST";
-  fetch.url = Cp932ToUtf16(DatUrl(cfg, *target));
-  fetch.agent = profile->UserAgent.Wide();
-  fetch.extraHeaderBytes = DatHeaderLines(header);
+  fetch.method = "POST";
+  fetch.url = DatUrl(cfg, *target);
+  fetch.agent = profile->UserAgent.Narrow();
+  fetch.headerLines = DatHeaderLines(header);
   fetch.body = *body;
-  fetch.acceptType = u"Accept: */*";
+  fetch.acceptType = "Accept: */*";
   fetch.logFlag = true;
   FetchResponse response;
-  if (!FetchUrl(ctx, fetch, &response, nullptr)) return {kStrSendFailed};  // errorDetail holds the cause
+  if (!FetchUrl(ctx, fetch, &response, nullptr)) return {kCodeSendFailed};  // errorDetail holds the cause
   return HandleAnswer(ctx, response, header, bytesSent);
 }
 
 }  // namespace
 
-int GetDatByApi(CGateway& ctx, std::string_view request, std::int64_t& bytesSent) {
-  bytesSent = 0;
-  if (!ctx.cfg || ctx.setting == nullptr) return -1;
+RouteResult GetDatByApi(CGateway& ctx, const Request& request, const RouteOptions&) {
+  if (!ctx.cfg || ctx.setting == nullptr) return RouteResult::Failure(-1);
   // A refused session is cleared, so the second pass logs in anew; a second
   // refusal ends the request.
   for (int pass = 0; pass < 2; ++pass) {
+    std::int64_t bytesSent = 0;
     const AttemptOutcome outcome = RequestDat(ctx, request, bytesSent);
-    if (!outcome.notAuthorized) return outcome.status;
+    if (!outcome.notAuthorized) return RouteResult::FromCode(outcome.status, bytesSent);
   }
-  return kStrSessionExpired;
+  return RouteResult::Failure(kCodeSessionExpired);
 }
 
 }  // namespace tav

@@ -109,7 +109,7 @@ std::string BuildOverloadAnswer() {
 }
 
 int SendOverloadAnswer(CGateway& ctx, std::int64_t& bytesSent) {
-  ctx.overload = 1;
+  ctx.overload = true;
   bytesSent = WriteAnswer(ctx, BuildOverloadAnswer());
   return 0;
 }

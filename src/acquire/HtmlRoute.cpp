@@ -1,17 +1,18 @@
 #include "acquire/HtmlRoute.h"
 
-#include <cstring>
+#include <vector>
 
 #include "acquire/CDatCache.h"
 #include "acquire/DatAnswer.h"
 #include "acquire/HtmlConverter.h"
+#include "config/CSetting.h"
 #include "net/CGateway.h"
+#include "net/GzipBody.h"
 #include "net/IShell.h"
-#include "net/RequestParser.h"
+#include "net/Request.h"
 #include "net/UpstreamClient.h"
 #include "platform/CBregOnig.h"
 #include "platform/TextCodec.h"
-#include "config/CSetting.h"
 
 namespace tav {
 namespace {
@@ -19,44 +20,24 @@ namespace {
 constexpr int kStatusBadReply = -1;
 constexpr int kStatusRedirected = -302;
 constexpr int kStatusEmptyBody = -990;
-constexpr int kStatusSendFailed = 33037;
-constexpr int kStatusGzipError = 33039;
-constexpr std::uint32_t kMaxInflatedSize = 983040;  // a larger stated size is refused
-constexpr std::size_t kInflateHeadroom = 65535;
+constexpr GzipLimits kPageGzip{983040, 65535, true};
 
 const std::string& FtpFillerLine() {
   static const std::string line = Sjis("ftpバグ<>ftpバグ<>ftpバグ<>ftpバグ<>\n");
   return line;
 }
 
-std::string Before(std::string_view text, char stop) { return std::string(text.substr(0, text.find(stop))); }
-
 // The board's domain for this request: the adult domain when the request
 // line names it, else the secondary domain with the "5ch" switch on.
-const std::string& BoardDomain(const SettingValues& cfg, std::string_view request) {
-  std::string_view requestLine = FirstLine(request, 1023);
-  if (requestLine.find(cfg.Domains.Adult) != std::string_view::npos) return cfg.Domains.Adult;
+const std::string& BoardDomain(const SettingValues& cfg, const Request& request) {
+  if (request.requestLine.substr(0, 1023).find(cfg.Domains.Adult) != std::string::npos) return cfg.Domains.Adult;
   return cfg.Use5ch != 0 ? cfg.Domains.Secondary : cfg.Domains.Primary;
 }
 
-std::string RangeSuffix(int segmentKind, const std::vector<std::int32_t>* posts, int index, int cachedCount) {
-  auto at = [&](int i) { return (*posts)[static_cast<std::size_t>(i)]; };
-  switch (segmentKind) {
-    case kFirstSegment:
-      return "1-" + std::to_string(at(index) - 1);
-    case kMiddleSegment:
-      return std::to_string(at(index - 1) + 1) + "-" + std::to_string(at(index) - 1);
-    case kLastSegment:
-      return std::to_string(at(index) + 1) + "-";
-    default:
-      return cachedCount > 0 ? std::to_string(cachedCount) + "-" : std::string();
-  }
-}
-
-std::string HeaderLines(int gzip, const CHttpHeaderInfo& header) {
+std::string HeaderLines(bool gzip, const Request& request) {
   std::string lines = "Connection: close\r\nAccept-Language: ja,en-US;q=0.7,en;q=0.3\r\n";
-  if (gzip == 1) lines += "Accept-Encoding: gzip, deflate\r\n";
-  if (!header.ifModifiedSince.Empty()) lines += "If-Modified-Since: " + header.ifModifiedSince.Narrow() + "\r\n";
+  if (gzip) lines += "Accept-Encoding: gzip, deflate\r\n";
+  if (!request.ifModifiedSince.empty()) lines += "If-Modified-Since: " + request.ifModifiedSince + "\r\n";
   return lines + "\r\n";
 }
 
@@ -67,40 +48,13 @@ std::string BoardDate(std::string_view headers) {
   return std::string(value.substr(0, value.find_first_of("\r\n")));
 }
 
-bool IsGzip(std::string_view body) { return body.size() >= 4 && std::memcmp(body.data(), "\x1F\x8B\x08\x00", 4) == 0; }
-
-// The page text of a reply body: inflated when it is gzip (NUL bytes become
-// "*"), otherwise as it came. 0, or the status that ends the request.
-int PageFromBody(CGateway& ctx, std::string_view headers, std::string& body, std::string& page) {
-  if (IsGzip(body)) {
-    const auto* tail = reinterpret_cast<const unsigned char*>(body.data() + body.size() - 4);
-    std::uint32_t stated = tail[0] | (tail[1] << 8) | (tail[2] << 16) | (static_cast<std::uint32_t>(tail[3]) << 24);
-    if (stated > kMaxInflatedSize) return kStatusGzipError;
-    page.assign(stated + kInflateHeadroom, '\0');
-    std::int64_t capacity = static_cast<std::int64_t>(page.size());
-    if (InflateBody(&ctx, page.data(), capacity, body.data(), static_cast<std::int64_t>(body.size())) != 0) {
-      return kStatusGzipError;
-    }
-    page.resize(static_cast<std::size_t>(capacity));
-    for (char& c : page) {
-      if (c == '\0') c = '*';
-    }
-    return 0;
-  }
-  if (body.empty()) {
-    return headers.find("HTTP/1.1 302 Found") != std::string_view::npos ? kStatusRedirected : kStatusEmptyBody;
-  }
-  page = std::move(body);
-  return 0;
-}
-
 std::string WithoutFirstLine(std::string_view text) {
   std::size_t lineEnd = text.find('\n');
   return lineEnd == std::string_view::npos ? std::string() : std::string(text.substr(lineEnd + 1));
 }
 
 // The posts of the thread's FTP-bug entry, when the settings have one.
-const std::vector<std::int32_t>* FtpBugPosts(const SettingValues& cfg, const ThreadAddress& thread) {
+const std::vector<std::int32_t>* FtpBugPosts(const SettingValues& cfg, const ThreadRef& thread) {
   std::string wanted = thread.board + "/" + thread.key;
   for (const FtpBugEntry& entry : cfg.FtpBugEntries) {
     if (Utf16ToCp932(entry.board) + "/" + Utf16ToCp932(entry.thread) == wanted && !entry.posts.empty()) {
@@ -110,126 +64,162 @@ const std::vector<std::int32_t>* FtpBugPosts(const SettingValues& cfg, const Thr
   return nullptr;
 }
 
-int FirstExpectedPost(int segmentKind, const std::vector<std::int32_t>* posts, int index) {
-  if (segmentKind == kMiddleSegment) return (*posts)[static_cast<std::size_t>(index - 1)] + 1;
-  if (segmentKind == kLastSegment) return (*posts)[static_cast<std::size_t>(index)] + 1;
-  return 1;
+// One page of the thread: the posts a range suffix names.
+struct PageAsk {
+  std::string rangeSuffix;  // "", "N-" or "N-M"
+  int firstExpected = 1;    // the number of the first post the page should hold
+  int cachedCount = -1;     // DiffMode's M
+  bool wholeThread = true;  // a 520 answer opens the FTP-bug tool
+};
+
+struct Page {
+  int status = 0;  // 0, or the code that ends the request
+  std::string text;
+  int count = 0;   // the converter's result
+  std::string boardDate;
+
+  static Page Ended(int status) {
+    Page page;
+    page.status = status;
+    return page;
+  }
+};
+
+Page FetchPage(CGateway& ctx, const Request& request, bool gzip, const PageAsk& ask) {
+  const SettingValues& cfg = *ctx.cfg;
+  const ThreadRef& thread = request.thread;
+  const bool https = cfg.HtmlSSL != 0 || request.httpsTarget;
+  const std::string url = std::string(https ? "https" : "http") + "://" + thread.server + BoardDomain(cfg, request) +
+                          "/test/read.cgi/" + thread.board + "/" + thread.key + "/" + ask.rangeSuffix;
+  Page page;
+  FetchRequest fetch;
+  fetch.url = url;
+  fetch.agent = cfg.HtmlUserAgent.Narrow();
+  fetch.headerLines = HeaderLines(gzip, request);
+  fetch.acceptType = "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
+  fetch.logFlag = true;
+  FetchResponse reply;
+  if (!FetchUrl(ctx, fetch, &reply, nullptr)) return Page::Ended(kCodeSendFailed);
+  const std::string headers = reply.headers;
+  if (headers.find("\r\n\r\n") == std::string::npos) return Page::Ended(kStatusBadReply);
+
+  if (headers.find("HTTP/1.1 520 Origin Error") != std::string::npos) {
+    if (cfg.FixFTPBug != 0 && ask.wholeThread && ctx.shell != nullptr) {
+      ctx.shell->OpenFtpBugDialog(thread.server, thread.board, thread.key);
+    }
+    return Page::Ended(kStatusFtpBug);
+  }
+  page.boardDate = BoardDate(headers);
+
+  if (reply.body.empty()) {
+    return Page::Ended(headers.find("HTTP/1.1 302 Found") != std::string::npos ? kStatusRedirected : kStatusEmptyBody);
+  }
+  std::string text;
+  if (!DecodeBody(reply.body, kPageGzip, text)) return Page::Ended(kCodeGzipFailed);
+  reply.body.clear();
+
+  static const CBregOnig unloaded(false);
+  const CBregOnig& engine = ctx.setting != nullptr ? ctx.setting->Bregexp() : unloaded;
+  ConvertCall call;
+  call.cachedCount = ask.cachedCount;
+  call.firstExpected = ask.firstExpected;
+  page.count = ConvertPage(ChooseConverter(text, cfg, engine), text, page.text, call, cfg, engine);
+  return page;
+}
+
+// The thread read in segments around its broken posts, with a filler line
+// where each broken post was. The pieces are fetched in order; the first
+// failure ends the fetch.
+Page FetchAroundBrokenPosts(CGateway& ctx, const Request& request, bool gzip, const std::vector<std::int32_t>& posts) {
+  Page whole;
+  const std::size_t n = posts.size();
+  for (std::size_t i = 0; i <= n; ++i) {
+    PageAsk ask;
+    ask.wholeThread = false;
+    Page piece;
+    if (i == 0) {
+      ask.rangeSuffix = "1-" + std::to_string(posts[0] - 1);
+      // The broken post is the first one: there is no page of the posts before it.
+      if (posts[0] > 1) piece = FetchPage(ctx, request, gzip, ask);
+    } else if (i < n) {
+      ask.rangeSuffix = std::to_string(posts[i - 1] + 1) + "-" + std::to_string(posts[i] - 1);
+      ask.firstExpected = posts[i - 1] + 1;
+      piece = FetchPage(ctx, request, gzip, ask);
+    } else {
+      ask.rangeSuffix = std::to_string(posts[n - 1] + 1) + "-";
+      ask.firstExpected = posts[n - 1] + 1;
+      piece = FetchPage(ctx, request, gzip, ask);
+    }
+    if (piece.status != 0) return piece;
+    if (piece.count < 0) return piece;  // the overload page among them
+    whole.text += i == 0 ? piece.text : WithoutFirstLine(piece.text);
+    if (i < n) {
+      whole.text += FtpFillerLine();
+    } else {
+      whole.count = piece.count + posts[n - 1] - 1;
+      whole.boardDate = std::move(piece.boardDate);
+    }
+  }
+  return whole;
+}
+
+RouteResult FetchWithCompression(CGateway& ctx, const Request& request, bool gzip) {
+  const SettingValues& cfg = *ctx.cfg;
+  const ThreadRef& thread = request.thread;
+  if (thread.kind == ThreadKind::None || thread.kind == ThreadKind::Subject) return RouteResult::Failure(kStatusBadReply);
+  const bool diffMode = cfg.DiffMode != 0 && ctx.datCache != nullptr;
+
+  Page page;
+  int cachedCount = -1;
+  const std::vector<std::int32_t>* broken = nullptr;
+  if (cfg.FixFTPBug != 0 && (request.rangeStart == -1 || ctx.datCache == nullptr ||
+                             ctx.datCache->Lookup(thread.server, thread.key) == -1)) {
+    broken = FtpBugPosts(cfg, thread);
+  }
+  if (broken != nullptr) {
+    const std::vector<std::int32_t> posts = *broken;
+    page = FetchAroundBrokenPosts(ctx, request, gzip, posts);
+  } else {
+    if (diffMode) cachedCount = DiffModeCachedCount(*ctx.datCache, true, request.rangeStart, thread.server, thread.key);
+    PageAsk ask;
+    ask.cachedCount = cachedCount;
+    if (cachedCount > 0) ask.rangeSuffix = std::to_string(cachedCount) + "-";
+    page = FetchPage(ctx, request, gzip, ask);
+  }
+  if (page.status != 0) return RouteResult::FromCode(page.status, 0);
+
+  std::int64_t bytesSent = 0;
+  if (page.count == kConvertOverload) {
+    SendOverloadAnswer(ctx, bytesSent);
+    return RouteResult::Answered(bytesSent);
+  }
+  if (page.count < 0) return RouteResult::Failure(page.count);
+
+  if (!diffMode) {
+    SendDatAnswer(ctx, page.text, request.rangeStart, page.boardDate, bytesSent);
+    return RouteResult::Answered(bytesSent);
+  }
+  DiffModeAnswerInput input;
+  input.diffMode = true;
+  input.rangeStart = request.rangeStart;
+  input.cachedCount = cachedCount;
+  input.converterResult = page.count;
+  input.text = page.text;
+  input.server = thread.server;
+  input.key = thread.key;
+  input.datCacheCount = cfg.DatCacheCount;
+  return RouteResult::FromCode(SendDiffModeAnswer(ctx, input, page.boardDate, bytesSent), bytesSent);
 }
 
 }  // namespace
 
-bool ReadThreadAddress(const CHttpHeaderInfo& header, ThreadAddress& address) {
-  const std::string& path = header.target.Narrow();
-  address.server = Before(header.host.Narrow(), '.');
-  std::string_view rest = std::string_view(path).substr(path.starts_with("/") ? 1 : 0);
-  address.board = Before(rest, '/');
-  if (path.find("/kako/") != std::string::npos) {
-    address.key = Before(std::string_view(path).substr(path.rfind('/') + 1), '.');
-  } else if (std::size_t dat = path.find("/dat/"); dat != std::string::npos) {
-    address.key = Before(std::string_view(path).substr(dat + 5), '.');
-  } else {
-    return false;
+RouteResult FetchThreadHtml(CGateway& ctx, const Request& request, const RouteOptions& options) {
+  RouteResult result = FetchWithCompression(ctx, request, options.offerGzip);
+  // A compressed page that could not be used: ask once more for it plain.
+  if (options.offerGzip && result.status == RouteStatus::Failed && result.code == kCodeGzipFailed) {
+    result = FetchWithCompression(ctx, request, false);
   }
-  return true;
-}
-
-int FetchThreadHtml(CGateway& ctx, std::string_view request, std::int64_t& bytesSent, CHttpHeaderInfo& header,
-                    int gzip, int segmentKind, const std::vector<std::int32_t>* posts, int index) {
-  const SettingValues& cfg = *ctx.cfg;
-  ThreadAddress thread;
-  if (!ReadThreadAddress(header, thread)) return kStatusBadReply;
-  const bool diffMode = cfg.DiffMode != 0 && ctx.datCache != nullptr;
-
-  // A thread some of whose posts break its page is read around them.
-  if (cfg.FixFTPBug != 0 && segmentKind == kWholeThread &&
-      (header.rangeStart == -1 || ctx.datCache == nullptr ||
-       ctx.datCache->Lookup(thread.server, thread.key) == -1)) {
-    if (const auto* broken = FtpBugPosts(cfg, thread)) {
-      const std::vector<std::int32_t> copy = *broken;
-      return FetchThreadHtml(ctx, request, bytesSent, header, gzip, kFirstSegment, &copy, 0);
-    }
-  }
-
-  const int cachedCount =
-      segmentKind == kWholeThread && diffMode
-          ? DiffModeCachedCount(*ctx.datCache, true, header.rangeStart, thread.server, thread.key)
-          : -1;
-  const bool https = cfg.HtmlSSL != 0 || header.httpsTarget;
-  const std::string url = std::string(https ? "https" : "http") + "://" + thread.server +
-                          BoardDomain(cfg, request) + "/test/read.cgi/" + thread.board + "/" + thread.key + "/" +
-                          RangeSuffix(segmentKind, posts, index, cachedCount);
-
-  std::string text;
-  int count = 0;
-  std::string boardDate;
-  // The broken post is the first one: there is no page of the posts before it.
-  const bool emptyFirstSegment = segmentKind == kFirstSegment && (*posts)[static_cast<std::size_t>(index)] <= 1;
-  if (!emptyFirstSegment) {
-    FetchRequest fetch;
-    fetch.url = Utf8ToUtf16(url);
-    fetch.agent = cfg.HtmlUserAgent.Wide();
-    fetch.extraHeaders = Cp932ToUtf16(HeaderLines(gzip, header));
-    fetch.acceptType = u"text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
-    fetch.logFlag = true;
-    FetchResponse reply;
-    if (!FetchUrl(ctx, fetch, &reply, nullptr)) return kStatusSendFailed;
-    const std::string headers = reply.NarrowHeaders();
-    if (headers.find("\r\n\r\n") == std::string::npos) return kStatusBadReply;
-
-    if (headers.find("HTTP/1.1 520 Origin Error") != std::string::npos) {
-      if (cfg.FixFTPBug != 0 && segmentKind == kWholeThread && ctx.shell != nullptr) {
-        ctx.shell->OpenFtpBugDialog(thread.server, thread.board, thread.key);
-      }
-      return kStatusFtpBug;
-    }
-    boardDate = BoardDate(headers);
-
-    std::string page;
-    if (int status = PageFromBody(ctx, headers, reply.body, page); status != 0) return status;
-
-    static const CBregOnig unloaded(false);
-    const CBregOnig& engine = ctx.setting != nullptr ? ctx.setting->Bregexp() : unloaded;
-    ConvertCall call;
-    call.cachedCount = cachedCount;
-    call.firstExpected = FirstExpectedPost(segmentKind, posts, index);
-    count = ConvertPage(ChooseConverter(page, cfg, engine), page, text, call, cfg, engine);
-  }
-
-  if (count == kConvertOverload) return SendOverloadAnswer(ctx, bytesSent);
-  if (count < 0) return count;  // a segment fetch ends with its first failure
-
-  std::string scratch;
-  std::string& accumulator = ctx.textAccumulator != nullptr ? *ctx.textAccumulator : scratch;
-  if (segmentKind == kFirstSegment || segmentKind == kMiddleSegment) {
-    if (segmentKind == kFirstSegment) {
-      accumulator = text;
-    } else {
-      accumulator += WithoutFirstLine(text);
-    }
-    accumulator += FtpFillerLine();
-    const bool last = static_cast<std::size_t>(index) + 1 == posts->size();
-    return FetchThreadHtml(ctx, request, bytesSent, header, gzip, last ? kLastSegment : kMiddleSegment, posts,
-                           last ? index : index + 1);
-  }
-  if (segmentKind == kLastSegment) {
-    accumulator += WithoutFirstLine(text);
-    text = std::move(accumulator);
-    accumulator.clear();
-    count = count + (*posts)[static_cast<std::size_t>(index)] - 1;
-  }
-
-  if (!diffMode) return SendDatAnswer(ctx, text, header.rangeStart, boardDate, bytesSent);
-
-  DiffModeAnswerInput input;
-  input.diffMode = true;
-  input.rangeStart = header.rangeStart;
-  input.cachedCount = cachedCount;
-  input.converterResult = count;
-  input.text = text;
-  input.server = thread.server;
-  input.key = thread.key;
-  input.datCacheCount = cfg.DatCacheCount;
-  return SendDiffModeAnswer(ctx, input, boardDate, bytesSent);
+  return result;
 }
 
 }  // namespace tav

@@ -1,12 +1,11 @@
 #pragma once
-#include <cstdint>
-#include <string_view>
+#include "net/RouteResult.h"
 
 namespace tav {
-struct CGateway;
-struct CHttpHeaderInfo;
 
-// Answers a dat request from the board's JSON endpoint.
-int GetDatByJson(CGateway& ctx, std::string_view request, std::int64_t& bytesSent, CHttpHeaderInfo& header,
-                 int acceptGzip);
+// Answers a dat request from the board's JSON endpoint. A failure carries
+// its code: -1 (no thread in the path, no header end), a negative code of
+// the conversion, 33037 (fetch failed) or 33039 (gzip body unusable).
+RouteResult GetDatByJson(CGateway& ctx, const Request& request, const RouteOptions& options);
+
 }  // namespace tav

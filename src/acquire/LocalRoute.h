@@ -1,11 +1,9 @@
 #pragma once
-#include <cstdint>
-#include <string_view>
+#include "net/RouteResult.h"
 
 namespace tav {
-struct CGateway;
-struct CHttpHeaderInfo;
 
 // Answers a dat request from a second reader instance's saved file.
-int GetDatByReader(CGateway& ctx, std::string_view request, std::int64_t& bytesSent, CHttpHeaderInfo& header);
+RouteResult GetDatByReader(CGateway& ctx, const Request& request, const RouteOptions& options);
+
 }  // namespace tav

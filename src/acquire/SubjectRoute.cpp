@@ -1,15 +1,14 @@
 #include "acquire/SubjectRoute.h"
 
-#include <cstring>
 #include <string>
 
 #include "acquire/DatAnswer.h"
 #include "net/CGateway.h"
 #include "net/ReaderSocket.h"
-#include "net/RequestParser.h"
+#include "net/GzipBody.h"
+#include "net/Request.h"
 #include "net/UpstreamClient.h"
 #include "platform/TextCodec.h"
-#include "config/StringTable.h"
 
 namespace tav {
 namespace {
@@ -18,17 +17,14 @@ constexpr int kStatusBadReply = -1;
 constexpr int kStatusListLinkWithoutSlash = -1;
 constexpr int kStatusListLinkWithoutTitle = -2;
 constexpr int kStatusMalformedLink = -1;
-constexpr int kStatusRefused = 33031;  // "取得失敗"
-constexpr int kStatusSendFailed = kStrSendFailed;
-constexpr int kStatusGzipError = kStrGzipError;
+constexpr int kStatusRefused = kCodeRefused;
+constexpr int kStatusSendFailed = kCodeSendFailed;
 
-constexpr std::uint32_t kMaxInflatedSize = 983040;  // a larger stated size is refused
-constexpr std::size_t kInflateHeadroom = 1024;
 constexpr std::size_t kMaxKeyLength = 20;
 
 // Both pages are asked for with the reader's own agent, a browser's Accept
 // line and no compression offered.
-constexpr char16_t kAcceptType[] = u"text/html, application/xhtml+xml, */*";
+constexpr char kAcceptType[] = "text/html, application/xhtml+xml, */*";
 constexpr char kHeaderLines[] = "Connection: close\r\nAccept-Language: ja,en-us;q=0.7,en;q=0.3\r\n";
 
 std::string_view Before(std::string_view text, char stop) { return text.substr(0, text.find(stop)); }
@@ -42,27 +38,6 @@ bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
 }
 
-// Server label and board of a request: the Host up to its first dot, and the
-// path's first segment.
-struct BoardAddress {
-  std::string server;
-  std::string board;
-};
-
-BoardAddress ReadBoardAddress(const CHttpHeaderInfo& header) {
-  std::string_view path = header.target.Narrow();
-  if (path.starts_with('/')) path.remove_prefix(1);
-  return {std::string(Before(header.host.Narrow(), '.')), std::string(Before(path, '/'))};
-}
-
-// The thread key of a dat request: the path's last segment cut at its
-// first dot.
-std::string ThreadKey(const CHttpHeaderInfo& header) {
-  std::string_view path = header.target.Narrow();
-  std::size_t lastSlash = path.rfind('/');
-  return std::string(Before(lastSlash == std::string_view::npos ? path : path.substr(lastSlash + 1), '.'));
-}
-
 // The adult board domain when the request is addressed to it, else the
 // secondary domain with the "5ch" switch on, else the primary domain.
 const std::string& BoardDomain(const SettingValues& cfg, std::string_view addressedTo) {
@@ -70,11 +45,11 @@ const std::string& BoardDomain(const SettingValues& cfg, std::string_view addres
   return cfg.Use5ch != 0 ? cfg.Domains.Secondary : cfg.Domains.Primary;
 }
 
-std::string BoardPageUrl(const CGateway& ctx, const BoardAddress& address, std::string_view addressedTo,
+std::string BoardPageUrl(const CGateway& ctx, const Request& request, std::string_view addressedTo,
                          std::string_view page) {
-  const bool https = ctx.cfg->HtmlSSL != 0 || ctx.header.httpsTarget;
-  return std::string(https ? "https" : "http") + "://" + address.server + BoardDomain(*ctx.cfg, addressedTo) +
-         "/" + address.board + "/" + std::string(page);
+  const bool https = ctx.cfg->HtmlSSL != 0 || request.httpsTarget;
+  return std::string(https ? "https" : "http") + "://" + request.thread.server + BoardDomain(*ctx.cfg, addressedTo) +
+         "/" + request.thread.board + "/" + std::string(page);
 }
 
 // The value of the reply's Date line, or empty.
@@ -95,30 +70,7 @@ int ReplyStatus(std::string_view headers) {
   return status;
 }
 
-bool IsGzip(std::string_view body) {
-  return body.size() >= 4 && std::memcmp(body.data(), "\x1F\x8B\x08\x00", 4) == 0;
-}
-
-// The page text of a reply body: inflated when it is gzip, otherwise as it
-// came. 0, or 33039 for a gzip body that states too large a size or cannot
-// be inflated.
-int PageFromBody(const CGateway& ctx, std::string& body, std::string& page) {
-  if (!IsGzip(body)) {
-    page = std::move(body);
-    return 0;
-  }
-  const auto* tail = reinterpret_cast<const unsigned char*>(body.data() + body.size() - 4);
-  const std::uint32_t stated =
-      tail[0] | (tail[1] << 8) | (tail[2] << 16) | (static_cast<std::uint32_t>(tail[3]) << 24);
-  if (stated > kMaxInflatedSize) return kStatusGzipError;
-  page.assign(stated + kInflateHeadroom, '\0');
-  std::int64_t capacity = static_cast<std::int64_t>(page.size());
-  if (InflateBody(&ctx, page.data(), capacity, body.data(), static_cast<std::int64_t>(body.size())) != 0) {
-    return kStatusGzipError;
-  }
-  page.resize(static_cast<std::size_t>(capacity));
-  return 0;
-}
+constexpr GzipLimits kPageGzip{983040, 1024, false};
 
 struct BoardPage {
   std::string headers;
@@ -127,19 +79,19 @@ struct BoardPage {
 
 // Fetches one of the board's pages with the given extra header lines.
 // 0, or the status that ends the request.
-int FetchBoardPage(CGateway& ctx, const std::string& url, const std::string& headerLines, bool showInLog,
-                   BoardPage& page) {
+int FetchBoardPage(CGateway& ctx, const Request& request, const std::string& url, const std::string& headerLines,
+                   bool showInLog, BoardPage& page) {
   FetchRequest fetch;
-  fetch.url = Utf8ToUtf16(url);
-  fetch.agent = ctx.header.userAgent.Wide();
-  fetch.extraHeaders = Cp932ToUtf16(headerLines);
+  fetch.url = url;
+  fetch.agent = request.userAgent;
+  fetch.headerLines = headerLines;
   fetch.acceptType = kAcceptType;
   fetch.logFlag = showInLog;
   FetchResponse reply;
   if (!FetchUrl(ctx, fetch, &reply, nullptr)) return kStatusSendFailed;
-  page.headers = reply.NarrowHeaders();
+  page.headers = reply.headers;
   if (!Contains(page.headers, "\r\n\r\n")) return kStatusBadReply;
-  return PageFromBody(ctx, reply.body, page.text);
+  return DecodeBody(reply.body, kPageGzip, page.text) ? 0 : kCodeGzipFailed;
 }
 
 // Appends the subject.txt line of one list link ("1234567890/l50\">1: title
@@ -247,20 +199,14 @@ bool ReadThreadLocation(std::string_view link, ThreadLocation& location) {
   return IsPlainName(location.server) && IsPlainName(location.board) && IsPlainName(location.key);
 }
 
-}  // namespace
-
-int FetchSubjectFromSubback(CGateway& ctx, std::string_view request, std::int64_t& bytesSent) {
-  bytesSent = 0;
+int SubjectList(CGateway& ctx, const Request& request, std::int64_t& bytesSent) {
   std::string headerLines = kHeaderLines;
-  if (!ctx.header.ifModifiedSince.Empty()) {
-    headerLines += "If-Modified-Since: " + ctx.header.ifModifiedSince.Narrow() + "\r\n";
-  }
+  if (!request.ifModifiedSince.empty()) headerLines += "If-Modified-Since: " + request.ifModifiedSince + "\r\n";
   headerLines += "\r\n";
-  const std::string url =
-      BoardPageUrl(ctx, ReadBoardAddress(ctx.header), FirstLine(request, 1023), "subback.html");
+  const std::string url = BoardPageUrl(ctx, request, request.requestLine.substr(0, 1023), "subback.html");
 
   BoardPage page;
-  if (int status = FetchBoardPage(ctx, url, headerLines, true, page); status != 0) return status;
+  if (int status = FetchBoardPage(ctx, request, url, headerLines, true, page); status != 0) return status;
   const std::string boardDate = BoardDate(page.headers);
 
   // The reader asked with If-Modified-Since and the board has nothing newer:
@@ -281,15 +227,22 @@ int FetchSubjectFromSubback(CGateway& ctx, std::string_view request, std::int64_
   return SendDatAnswer(ctx, list, -1, boardDate, bytesSent);
 }
 
-int ResolveHeadlineDat(CGateway& ctx, CHttpHeaderInfo& header) {
-  const BoardAddress address = ReadBoardAddress(header);
-  const std::string key = ThreadKey(header);
+}  // namespace
+
+RouteResult FetchSubjectFromSubback(CGateway& ctx, const Request& request, const RouteOptions&) {
+  std::int64_t bytesSent = 0;
+  const int status = SubjectList(ctx, request, bytesSent);
+  return RouteResult::FromCode(status, bytesSent);
+}
+
+int ResolveHeadlineDat(CGateway& ctx, Request& request) {
+  const std::string key = request.thread.key;
   // Every link would name an empty key.
   if (key.empty()) return 0;
 
-  const std::string url = BoardPageUrl(ctx, address, header.host.Narrow(), "index.html");
+  const std::string url = BoardPageUrl(ctx, request, request.host, "index.html");
   BoardPage page;
-  if (int status = FetchBoardPage(ctx, url, std::string(kHeaderLines) + "\r\n", false, page); status != 0) {
+  if (int status = FetchBoardPage(ctx, request, url, std::string(kHeaderLines) + "\r\n", false, page); status != 0) {
     return status;
   }
 
@@ -298,10 +251,13 @@ int ResolveHeadlineDat(CGateway& ctx, CHttpHeaderInfo& header) {
   ThreadLocation location;
   if (!ReadThreadLocation(link, location)) return kStatusMalformedLink;
 
-  const std::string& host = header.host.Narrow();
+  const std::string& host = request.host;
   const std::size_t dot = host.find('.');
-  header.host.SetNarrow(location.server + (dot == std::string::npos ? std::string() : host.substr(dot)));
-  header.target.SetNarrow("/" + location.board + "/dat/" + location.key + ".dat");
+  request.host = location.server + (dot == std::string::npos ? std::string() : host.substr(dot));
+  request.target = "/" + location.board + "/dat/" + location.key + ".dat";
+  const ThreadKind kind = request.thread.kind;
+  request.thread = ParseThreadRef(request.host, request.target);
+  request.thread.kind = kind;
   return 0;
 }
 

@@ -4,24 +4,21 @@
 // board's subback.html, and the dat requests of a headline board, whose
 // keys only the headline board's index.html ties to a real server and board.
 
-#include <cstdint>
-#include <string_view>
+#include "net/RouteResult.h"
 
 namespace tav {
-struct CGateway;
-struct CHttpHeaderInfo;
 
 // Answers a subject.txt request with the list made from the board's subback
-// page: always a full 200 answer (a Range is not honoured). Returns 0 after
-// answering (`bytesSent` then holds the bytes written); otherwise nothing is
-// sent and the result is -1 (reply without header end, or a list link whose
-// key has no "/"), -2 (a list link without ": "), 33031 (the board refused
-// the page), 33037 (fetch failed) or 33039 (gzip body too large or damaged).
-int FetchSubjectFromSubback(CGateway& ctx, std::string_view request, std::int64_t& bytesSent);
+// page: always a full 200 answer (a Range is not honoured). When nothing is
+// sent the code is -1 (reply without header end, or a list link whose key
+// has no "/"), -2 (a list link without ": "), 33031 (the board refused the
+// page), 33037 (fetch failed) or 33039 (gzip body too large or damaged).
+RouteResult FetchSubjectFromSubback(CGateway& ctx, const Request& request, const RouteOptions& options);
 
 // Rewrites a headline dat request to the thread's real server label, board
 // and key, found in the headline board's index page; the domain stays. 0
 // when rewritten or when no link names the key; -1 (reply without header
 // end, or a malformed link), 33037 or 33039 leave the request unchanged.
-int ResolveHeadlineDat(CGateway& ctx, CHttpHeaderInfo& header);
+int ResolveHeadlineDat(CGateway& ctx, Request& request);
+
 }  // namespace tav

@@ -6,7 +6,6 @@
 #include <memory>
 #include <string>
 
-#include "net/CHttpHeaderInfo.h"
 #include "platform/Clock.h"
 #include "config/SettingValues.h"
 
@@ -16,9 +15,7 @@ class CSetting;
 class CDatCache;
 class IShell;
 
-// Status values of routes (besides 0, the negative local codes and the
-// string-table ids of StringTable.h).
-inline constexpr int kStatusFailed = 32768;   // "失敗"
+// Codes of route steps that end in something other than a plain failure.
 inline constexpr int kStatusFtpBug = -99;     // "ftp:// bug thread ?"
 inline constexpr int kStatusPastLog = -999;   // "過去ログ"
 
@@ -30,10 +27,9 @@ struct CGateway {
   const Clock* clock = &Clock::System();
   int readerSocket = -1;
   std::uint32_t requestId = 0;
-  CHttpHeaderInfo header;
-  int overload = 0;                             // the board reported overload
+  bool closeAfter = false;                      // close the reader connection after this answer
+  bool overload = false;                        // the board answered with its overload page
   std::uint32_t errorDetail = 0;                // last error of the upstream client
-  std::string* textAccumulator = nullptr;       // the connection's segment buffer
   const std::atomic<bool>* cancel = nullptr;    // set when the server shuts down
 
   bool Cancelled() const { return cancel != nullptr && cancel->load(std::memory_order_relaxed); }

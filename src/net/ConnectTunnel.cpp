@@ -15,9 +15,9 @@
 
 #include "net/CGateway.h"
 #include "net/IShell.h"
+#include "net/Request.h"
 #include "net/SocketSend.h"
 #include "platform/HostResolver.h"
-#include "platform/TextCodec.h"
 
 namespace tav {
 namespace {
@@ -140,8 +140,8 @@ class Relay {
       const int ready = ::poll(sides, 2, kIdleLimitMs);
       if (ready < 0 && errno == EINTR) continue;
       if (ready <= 0 || ctx_.Cancelled()) return;
-      if (sides[0].revents != 0 && !Carry(reader_, server_, toServer_, 7)) return;
-      if (sides[1].revents != 0 && !Carry(server_, reader_, toReader_, 6)) return;
+      if (sides[0].revents != 0 && !Carry(reader_, server_, toServer_, Direction::ToServer)) return;
+      if (sides[1].revents != 0 && !Carry(server_, reader_, toReader_, Direction::ToReader)) return;
     }
   }
 
@@ -150,7 +150,9 @@ class Relay {
 
  private:
   // One block from `from` to `to`; false when `from` has closed or failed.
-  bool Carry(int from, int to, std::int64_t& counter, int column) {
+  enum class Direction { ToServer, ToReader };
+
+  bool Carry(int from, int to, std::int64_t& counter, Direction direction) {
     char block[kBlockSize];
     const ssize_t got = ::recv(from, block, sizeof block, 0);
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
@@ -159,12 +161,17 @@ class Relay {
     // its next receive.
     SendBlock(to, block, static_cast<std::size_t>(got), waitSeconds_, nullptr, ctx_.cancel);
     counter += got;
-    ShowCount(column, counter);
+    ShowCount(direction, counter);
     return true;
   }
 
-  void ShowCount(int column, std::int64_t count) {
-    if (ctx_.shell != nullptr) ctx_.shell->SetLogCell(ctx_.requestId, column, Utf8ToUtf16(std::to_string(count)));
+  void ShowCount(Direction direction, std::int64_t count) {
+    if (ctx_.shell == nullptr) return;
+    if (direction == Direction::ToServer) {
+      ctx_.shell->BytesSent(ctx_.requestId, count);
+    } else {
+      ctx_.shell->BytesReceived(ctx_.requestId, count);
+    }
   }
 
   CGateway& ctx_;
@@ -175,10 +182,10 @@ class Relay {
   std::int64_t toReader_ = 0;
 };
 
-}  // namespace
 
-int HandleConnect(CGateway& ctx, std::string_view request, int readerSocket, std::int64_t& bytesSent) {
-  const auto target = TargetOf(request);
+int Tunnel(CGateway& ctx, const Request& request, std::int64_t& bytesSent, std::int64_t& bytesReceived) {
+  const int readerSocket = ctx.readerSocket;
+  const auto target = TargetOf(request.requestLine);
   if (!target) return -1;
   // A target naming port 443 is an https site; other targets name their
   // host and port themselves.
@@ -196,8 +203,18 @@ int HandleConnect(CGateway& ctx, std::string_view request, int readerSocket, std
   Relay relay(ctx, readerSocket, upstream.Fd());
   relay.Run();
   bytesSent = relay.ToServer();
-  if (ctx.shell != nullptr) ctx.shell->SetLogCell(ctx.requestId, 6, Utf8ToUtf16(std::to_string(relay.ToReader())));
+  bytesReceived = relay.ToReader();
   return 0;
+}
+
+}  // namespace
+
+RouteResult HandleConnect(CGateway& ctx, const Request& request, const RouteOptions&) {
+  RouteResult result;
+  if (const int failed = Tunnel(ctx, request, result.bytesSent, result.bytesReceived); failed != 0) {
+    return RouteResult::Failure(failed);
+  }
+  return result;
 }
 
 }  // namespace tav

@@ -1,11 +1,11 @@
 #pragma once
-#include <cstdint>
-#include <string_view>
+#include "net/RouteResult.h"
 
 namespace tav {
-struct CGateway;
 
 // Serves a CONNECT request: connects to the target and relays bytes both
-// ways until one second passes without traffic or a side closes.
-int HandleConnect(CGateway& ctx, std::string_view request, int readerSocket, std::int64_t& bytesSent);
+// ways until one second passes without traffic or a side closes. Bytes sent
+// count what went to the server, bytes received what came back.
+RouteResult HandleConnect(CGateway& ctx, const Request& request, const RouteOptions& options);
+
 }  // namespace tav

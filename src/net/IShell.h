@@ -4,10 +4,13 @@
 // Every call may come from any thread.
 
 #include <cstdint>
-#include <optional>
 #include <string>
+#include <string_view>
 
 namespace tav {
+
+struct Request;
+struct RouteResult;
 
 // Row images of the access log.
 enum LogImage : int { kImageFailure = 0, kImageSuccess = 1, kImageUnused = 2, kImageRunning = 3, kImageKeep = -1 };
@@ -15,23 +18,27 @@ enum LogImage : int { kImageFailure = 0, kImageSuccess = 1, kImageUnused = 2, kI
 // Tray states; the icon cell shown is 0, 2, 1, 3 respectively.
 enum TrayState : int { kTrayNone = 0, kTrayIdle = 100, kTrayError = 101, kTrayBusy = 102, kTrayAbone = 103 };
 
+// The route a request took, as the access log names it.
+enum class RouteKind { Direct, Tunnel, Api, Html, HtmlArchived, Local, Json };
+
 class IShell {
  public:
   virtual ~IShell() = default;
 
-  // Access log. Rows are addressed by the request id they carry; the row is
-  // found again on every write because rows move while others are added.
-  // AddLogRow places a new row (LogMax / LogSort) and returns its index.
-  virtual int AddLogRow(int column, const std::u16string& text, int image, std::uint32_t itemData) = 0;
-  // Sets one cell of the row carrying `requestId` (and its image unless
-  // kImageKeep). A row that cannot be found makes the call do nothing.
-  virtual void SetLogCell(std::uint32_t requestId, int column, const std::u16string& text,
-                          int image = kImageKeep) = 0;
-  virtual std::optional<int> FindLogRow(std::uint32_t requestId) = 0;
-  // The row has received its final status (the headless front end prints it).
-  virtual void LogRowFinished(std::uint32_t requestId) = 0;
-  // A complete row for a request that could not be parsed.
-  virtual void AddBadRequestRow(const std::u16string (&columns)[8]) = 0;
+  // Access-log events. Workers report what happened to a request; the
+  // shell turns the events into rows. Events for a request whose row is no
+  // longer in the log are dropped at once.
+  virtual void RequestStarted(std::uint32_t requestId, const Request& request) = 0;
+  virtual void RouteChosen(std::uint32_t requestId, RouteKind route) = 0;
+  // The upstream request is being made; nothing received yet.
+  virtual void Connecting(std::uint32_t requestId) = 0;
+  // Bytes so far: received from the server, and (a tunnel) sent to it.
+  virtual void BytesReceived(std::uint32_t requestId, std::int64_t total) = 0;
+  virtual void BytesSent(std::uint32_t requestId, std::int64_t total) = 0;
+  virtual void RequestFinished(std::uint32_t requestId, const RouteResult& result) = 0;
+  // A request that could not be parsed: its Host (when one was read), its
+  // first line and its length.
+  virtual void RequestRefused(std::string_view host, std::string_view firstLine, std::size_t length) = 0;
 
   // Status bar text: the string of `code`, cut at its first line break.
   virtual void ShowStatus(int code) = 0;

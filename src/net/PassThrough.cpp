@@ -141,13 +141,13 @@ bool HostIsBoard(std::string_view headers, const std::vector<std::string_view>& 
 std::optional<Rebuilt> Rebuild(const SettingValues& cfg, std::string text) {
   if (cfg.NetworkReplace != 0) MoveDomain(text, cfg.Domains);
   // Absolute-URL mode off: the target is the full URL the reader sent.
-  CHttpHeaderInfo parsed;
+  Request parsed;
   if (ParseRequestHeader(text, parsed, false) != 0) return std::nullopt;
   const auto lineEnd = text.find(kCrlf);
   const auto blank = text.find(kBlankLine);
   if (lineEnd == std::string::npos || blank == std::string::npos) return std::nullopt;
 
-  Rebuilt out{parsed.method.Narrow(), parsed.target.Narrow(),
+  Rebuilt out{std::string(MethodName(parsed.method)), parsed.target,
               text.substr(lineEnd + kCrlf.size(), blank + kBlankLine.size() - lineEnd - kCrlf.size()), {}};
   std::string body = text.substr(blank + kBlankLine.size());
   if (body.size() > 1 && body.ends_with(kCrlf)) body.resize(body.size() - kCrlf.size());
@@ -165,24 +165,23 @@ std::optional<Rebuilt> Rebuild(const SettingValues& cfg, std::string text) {
 
 }  // namespace
 
-int HandlePassThrough(CGateway& ctx, std::string_view request, std::int64_t& bytesSent) {
+RouteResult HandlePassThrough(CGateway& ctx, const Request& request, const RouteOptions&) {
   static const SettingValues kDefaults;
   const SettingValues& cfg = ctx.cfg ? *ctx.cfg : kDefaults;
-  const auto rebuilt = Rebuild(cfg, std::string(request));
-  if (!rebuilt) return -1;
+  const auto rebuilt = Rebuild(cfg, request.text);
+  if (!rebuilt) return RouteResult::Failure(-1);
 
   FetchRequest fetch;
-  fetch.method = Cp932ToUtf16(rebuilt->method);
-  fetch.url = Cp932ToUtf16(rebuilt->url);
-  fetch.extraHeaderBytes = rebuilt->headers;
+  fetch.method = rebuilt->method;
+  fetch.url = rebuilt->url;
+  fetch.headerLines = rebuilt->headers;
   fetch.body = rebuilt->body;
-  fetch.acceptType = u"Accept: */*";
+  fetch.acceptType = "Accept: */*";
   fetch.readerSocket = ctx.readerSocket;
   fetch.logFlag = true;
   std::int64_t size = 0;
-  if (!FetchUrl(ctx, fetch, nullptr, &size)) return -1;
-  bytesSent = size;
-  return 0;
+  if (!FetchUrl(ctx, fetch, nullptr, &size)) return RouteResult::Failure(-1);
+  return RouteResult::Answered(size);
 }
 
 }  // namespace tav

@@ -1,11 +1,10 @@
 #pragma once
-#include <cstdint>
-#include <string_view>
+#include "net/RouteResult.h"
 
 namespace tav {
-struct CGateway;
 
 // Rebuilds a request that is not intercepted, with its rewrites, and streams
-// the server's answer to the reader. 0 when the upstream request succeeded.
-int HandlePassThrough(CGateway& ctx, std::string_view request, std::int64_t& bytesSent);
+// the server's answer to the reader.
+RouteResult HandlePassThrough(CGateway& ctx, const Request& request, const RouteOptions& options);
+
 }  // namespace tav

@@ -90,8 +90,32 @@ std::optional<std::size_t> FindSjisChar(std::string_view text, char wanted, bool
 
 std::string_view FirstLine(std::string_view text, std::size_t maxBytes) { return UpToLineEnd(text, maxBytes); }
 
-int ParseRequestHeader(std::string_view text, CHttpHeaderInfo& header, bool absoluteUrlMode) {
-  header.Reset();
+std::string_view MethodName(Method method) {
+  return kMethods[static_cast<std::size_t>(method)];
+}
+
+ThreadRef ParseThreadRef(std::string_view host, std::string_view path) {
+  auto before = [](std::string_view text, char stop) { return std::string(text.substr(0, text.find(stop))); };
+  ThreadRef ref;
+  std::string_view rest = path.substr(path.starts_with('/') ? 1 : 0);
+  if (path.find("subject.txt") != std::string_view::npos) {
+    ref.kind = ThreadKind::Subject;
+  } else if (path.find("/kako/") != std::string_view::npos) {
+    ref.kind = ThreadKind::Kako;
+    ref.key = before(path.substr(path.rfind('/') + 1), '.');
+  } else if (std::size_t dat = path.find("/dat/"); dat != std::string_view::npos) {
+    ref.kind = ThreadKind::Dat;
+    ref.key = before(path.substr(dat + 5), '.');
+  } else {
+    return ref;
+  }
+  ref.server = before(host, '.');
+  ref.board = before(rest, '/');
+  return ref;
+}
+
+int ParseRequestHeader(std::string_view text, Request& header, bool absoluteUrlMode) {
+  header = Request{};
   std::size_t blank = text.find("\r\n\r\n");
   if (blank == std::string_view::npos) return -1;
 
@@ -101,7 +125,8 @@ int ParseRequestHeader(std::string_view text, CHttpHeaderInfo& header, bool abso
   std::string_view methodText = line.substr(0, *firstSpace);
   auto method = std::find(kMethods.begin(), kMethods.end(), methodText);
   if (method == kMethods.end()) return -1;
-  header.method.SetNarrow(*method);
+  header.method = static_cast<Method>(method - kMethods.begin());
+  header.requestLine.assign(line);
 
   std::string_view rest = line.substr(*firstSpace + 1);
   std::size_t secondSpace = rest.find(' ');
@@ -121,22 +146,22 @@ int ParseRequestHeader(std::string_view text, CHttpHeaderInfo& header, bool abso
       target = *path;
     }
   }
-  header.target.SetNarrow(target);
+  header.target.assign(target);
   bool isConnect = *method == "CONNECT";
   bool usable = target.find('/') != std::string_view::npos || target.find(":443") != std::string_view::npos ||
                 (isConnect && IsHostPortTarget(target));
   if (!usable) return -1;
 
-  if (auto v = FieldValue(text, "Host:", 6)) header.host.SetNarrow(WithoutDefaultPort(*v));
-  if (auto v = FieldValue(text, "User-Agent:", 12)) header.userAgent.SetNarrow(*v);
+  if (auto v = FieldValue(text, "Host:", 6)) header.host.assign(WithoutDefaultPort(*v));
+  if (auto v = FieldValue(text, "User-Agent:", 12)) header.userAgent.assign(*v);
   if (auto v = FieldValue(text, "Range: bytes=", 13)) {
     if (v->find('-') != std::string_view::npos) header.rangeStart = ParseHeaderNumber(*v);
   }
   if (auto v = FieldValue(text, "Content-Length:", 15)) header.contentLength = ParseHeaderNumber(*v);
-  if (auto v = FieldValue(text, "If-Modified-Since:", 19)) header.ifModifiedSince.SetNarrow(*v);
-  if (text.find("Connection: close\r\n") != std::string_view::npos) header.closeFlag = 1;
-  if (text.find("Accept-Encoding: gzip") != std::string_view::npos) header.gzipFlag = 1;
-  if (auto v = FieldValue(text, "Cookie:", 8)) header.cookie.SetNarrow(*v);
+  if (auto v = FieldValue(text, "If-Modified-Since:", 19)) header.ifModifiedSince.assign(*v);
+  if (text.find("Connection: close\r\n") != std::string_view::npos) header.close = true;
+  if (text.find("Accept-Encoding: gzip") != std::string_view::npos) header.acceptsGzip = true;
+  if (auto v = FieldValue(text, "Cookie:", 8)) header.cookie.assign(*v);
 
   std::size_t bodyStart = blank + 4;
   if (bodyStart < text.size()) {
@@ -149,6 +174,8 @@ int ParseRequestHeader(std::string_view text, CHttpHeaderInfo& header, bool abso
     }
     header.body.assign(text.substr(bodyStart, length));
   }
+  header.text.assign(text);
+  header.thread = ParseThreadRef(header.host, header.target);
   return 0;
 }
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "net/CHttpHeaderInfo.h"
+#include "net/Request.h"
 
 namespace tav {
 
@@ -23,7 +23,9 @@ inline bool IsSjisLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) ||
 // Parses one request. 0 on success, -1 when the text is not a request we can
 // serve. In absolute-URL mode an "http://" (or "https://") target becomes its
 // path, and an explicit port never reaches the target.
-int ParseRequestHeader(std::string_view text, CHttpHeaderInfo& header, bool absoluteUrlMode);
+// The thread reference is read from the path alone; whether the host is a
+// board host is the dispatcher's question.
+int ParseRequestHeader(std::string_view text, Request& request, bool absoluteUrlMode);
 
 // The request's first line up to CR, LF or NUL, at most `maxBytes` bytes.
 std::string_view FirstLine(std::string_view text, std::size_t maxBytes);

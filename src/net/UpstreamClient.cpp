@@ -21,8 +21,6 @@
 
 namespace tav {
 
-std::string FetchResponse::NarrowHeaders() const { return Utf16ToCp932(headers); }
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -93,11 +91,6 @@ class ThreadHandle {
   EasyHandle own_;
 };
 
-std::u16string NumberText(std::int64_t value) { return Utf8ToUtf16(std::to_string(value)); }
-
-void SetLogCell(CGateway& ctx, int column, const std::u16string& text) {
-  if (ctx.shell != nullptr) ctx.shell->SetLogCell(ctx.requestId, column, text);
-}
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -235,8 +228,7 @@ class RequestHeaders {
 };
 
 // "Accept: */*" is taken as the whole line; a bare type list gets the name.
-std::string AcceptLine(const std::u16string& acceptType) {
-  std::string narrow = Utf16ToCp932(acceptType);
+std::string AcceptLine(const std::string& narrow) {
   if (narrow.empty() || StartsWithIgnoringCase(narrow, "Accept:")) return narrow;
   return "Accept: " + narrow;
 }
@@ -300,10 +292,14 @@ class Transfer {
     headersDone_ = true;
     const auto chunked = block_.find("Transfer-Encoding: chunked");
     if (chunked != std::string::npos) block_[chunked] = 'x';
-    if (block_.find("Connection: close") != std::string::npos) ctx_.header.closeFlag = 1;
-    const std::u16string wide = Cp932ToUtf16(block_);
-    size_ += static_cast<std::int64_t>(wide.size()) * 2;
-    if (response_ != nullptr) response_->headers = wide;
+    if (block_.find("Connection: close") != std::string::npos) ctx_.closeAfter = true;
+    // The log counts the header as the UTF-16 text it once was.
+    const auto units = static_cast<std::int64_t>(Cp932ToUtf16(block_).size());
+    size_ += units * 2;
+    if (response_ != nullptr) {
+      response_->headers = block_;
+      response_->headerUnits = units;
+    }
     return Stream(block_.data(), block_.size());
   }
 
@@ -412,7 +408,7 @@ bool FetchUrl(CGateway& ctx, const FetchRequest& request, FetchResponse* respons
   if (size != nullptr) *size = 0;
   if (response != nullptr) *response = FetchResponse{};
 
-  const std::string url = Utf16ToCp932(request.url);
+  const std::string& url = request.url;
   const UrlCheck checked = CheckUrl(url);
   if (!checked.ok) {
     ctx.errorDetail = CURLE_URL_MALFORMAT;
@@ -424,20 +420,16 @@ bool FetchUrl(CGateway& ctx, const FetchRequest& request, FetchResponse* respons
     return false;
   }
   const SettingValues* cfg = ctx.cfg.get();
-  const std::string method = Utf16ToCp932(request.method);
-  const std::string agent = request.agent ? Utf16ToCp932(*request.agent) : std::string();
-  const std::string callerLines =
-      request.extraHeaderBytes.empty() ? Utf16ToCp932(request.extraHeaders) : request.extraHeaderBytes;
+  const std::string& method = request.method;
+  const std::string agent = request.agent.value_or(std::string());
+  const std::string& callerLines = request.headerLines;
   const RequestHeaders headers(callerLines, AcceptLine(request.acceptType), request.body ? request.body->size() : 0);
   if (!headers.Ok()) {
     ctx.errorDetail = CURLE_OUT_OF_MEMORY;
     return false;
   }
 
-  if (request.logFlag) {
-    SetLogCell(ctx, 5, u"接続中...");
-    SetLogCell(ctx, 6, u"0");
-  }
+  if (request.logFlag && ctx.shell != nullptr) ctx.shell->Connecting(ctx.requestId);
 
   if (request.readerSocket >= 0) SendAtOnce(request.readerSocket);
   Transfer transfer(ctx, request, response);
@@ -474,7 +466,7 @@ bool FetchUrl(CGateway& ctx, const FetchRequest& request, FetchResponse* respons
   const bool ok = transfer.HeadersDone() && !transfer.BufferFailed() &&
                   (result == CURLE_OK || (result == CURLE_WRITE_ERROR && transfer.ReaderStopped()));
   if (size != nullptr) *size = transfer.Size();
-  if (request.logFlag) SetLogCell(ctx, 6, NumberText(transfer.Size()));
+  if (request.logFlag && ctx.shell != nullptr) ctx.shell->BytesReceived(ctx.requestId, transfer.Size());
   return ok;
 }
 

@@ -16,33 +16,30 @@ namespace tav {
 
 struct CGateway;
 
+// Every text is bytes as they go on the wire.
 struct FetchRequest {
-  std::u16string method = u"GET";
-  std::u16string url;                    // absolute http:// or https:// URL
-  std::optional<std::u16string> agent;   // no value: no User-Agent of the client's own
-  std::u16string extraHeaders;           // lines ending in "\r\n", sent as they are
-  // The same lines as CP932 bytes, used instead of `extraHeaders` when not
-  // empty: the pass-through forwards the reader's bytes without a round trip
-  // through UTF-16.
-  std::string extraHeaderBytes;
+  std::string method = "GET";
+  std::string url;                       // absolute http:// or https:// URL
+  std::optional<std::string> agent;      // no value: no User-Agent of the client's own
+  std::string headerLines;               // lines ending in "\r\n", sent as they are
   std::optional<std::string> body;       // sent by its length, NUL bytes included
   // The Accept line sent when the extra lines carry none ("Accept: */*", or a
   // bare type list such as "text/html, */*"). Empty: no Accept line.
-  std::u16string acceptType;
+  std::string acceptType;
   int readerSocket = -1;                 // stream headers and body to the reader
-  bool logFlag = false;                  // show progress in the request's log row
+  bool logFlag = false;                  // report progress as events of the request
 };
 
 struct FetchResponse {
   // The final response's status line and header lines, CRLF-joined, ending
   // with the empty line ("\r\n\r\n"). Never an interim 1xx answer nor the
   // answer of a proxy to CONNECT.
-  std::u16string headers;
+  std::string headers;
   std::string body;        // as received (not decoded)
+  std::int64_t headerUnits = 0;  // the header's length in UTF-16 units
 
   // Size as the access log counts it: two bytes per header unit plus the body.
-  std::int64_t Size() const { return static_cast<std::int64_t>(headers.size()) * 2 + static_cast<std::int64_t>(body.size()); }
-  std::string NarrowHeaders() const;
+  std::int64_t Size() const { return headerUnits * 2 + static_cast<std::int64_t>(body.size()); }
 };
 
 // Sends one request. `response` (optional) collects the answer; `size`

@@ -14,7 +14,6 @@ struct CBrowserSocket {
   std::atomic<bool> finished{false}; // the worker has left its loop
   std::mutex socketMutex;            // guards closing against a shutdown from Stop()
   int socket = -1;
-  std::string textAccumulator;       // pieces of a segmented thread fetch
 
   // Closes the socket once; safe against a concurrent ShutdownSocket().
   void CloseSocket();

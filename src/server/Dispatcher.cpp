@@ -1,33 +1,28 @@
 #include "server/Dispatcher.h"
 
 #include <chrono>
-#include <cstdio>
 #include <ctime>
 #include <mutex>
-#include <thread>
 
 #include "acquire/ApiRoute.h"
 #include "acquire/HtmlRoute.h"
 #include "acquire/JsonRoute.h"
 #include "acquire/LocalRoute.h"
 #include "acquire/SubjectRoute.h"
+#include "config/CSetting.h"
 #include "net/CGateway.h"
 #include "net/ConnectTunnel.h"
 #include "net/IShell.h"
 #include "net/PassThrough.h"
+#include "net/Request.h"
 #include "net/RequestParser.h"
+#include "net/RouteResult.h"
 #include "platform/TextCodec.h"
-#include "config/CSetting.h"
-#include "config/StringTable.h"
 
 namespace tav {
 namespace {
 
-constexpr int kGzipError = 33039;
-
 bool Contains(std::string_view text, std::string_view part) { return !part.empty() && text.find(part) != std::string_view::npos; }
-
-std::u16string Number(std::int64_t n) { return Utf8ToUtf16(std::to_string(n)); }
 
 // Milliseconds since 1601 in local time, in 100-ns units, like a FILETIME.
 std::uint64_t LocalFileTime() {
@@ -44,7 +39,7 @@ std::uint64_t LocalFileTime() {
 // requests may share a millisecond: a request numbered within the
 // millisecond of the one before takes the next millisecond instead of
 // sleeping for it under the lock.
-std::uint32_t NumberRequest(CGateway& ctx) {
+std::uint32_t NumberRequest(const CGateway& ctx) {
   static std::mutex numberingMutex;
   static std::uint64_t lastMillisecond = 0;
   std::uint64_t fileTime = LocalFileTime();
@@ -61,99 +56,66 @@ std::uint32_t NumberRequest(CGateway& ctx) {
          static_cast<std::uint32_t>(fileTime >> 32);
 }
 
-void SetCell(CGateway& ctx, int column, const std::u16string& text, int image = kImageKeep) {
-  if (ctx.shell != nullptr) ctx.shell->SetLogCell(ctx.requestId, column, text, image);
+// Runs one route and reports it: the route's label first, its result last.
+RouteResult Run(CGateway& ctx, const Request& request, RouteKind kind, Route route) {
+  if (ctx.shell != nullptr) ctx.shell->RouteChosen(ctx.requestId, kind);
+  ctx.overload = false;
+  ctx.errorDetail = 0;
+  RouteResult result = route(ctx, request, RouteOptions{});
+  result.overload = result.overload || ctx.overload;
+  result.errorDetail = ctx.errorDetail;
+  if (!result.Ok()) result.bytesSent = 0;
+  return result;
 }
 
-void AddRequestRow(CGateway& ctx) {
-  if (ctx.shell == nullptr) return;
-  ctx.shell->AddLogRow(0, u"0", kImageRunning, ctx.requestId);
-  SetCell(ctx, 1, LocalTimeText());
-  SetCell(ctx, 2, ctx.header.host.Wide());
-  SetCell(ctx, 3, ctx.header.method.Wide() + u" " + ctx.header.target.Wide());
-  SetCell(ctx, 5, u"接続中...");
-  SetCell(ctx, 6, u"0");
+void Finish(CGateway& ctx, const RouteResult& result) {
+  if (ctx.shell != nullptr) ctx.shell->RequestFinished(ctx.requestId, result);
 }
 
-void FinishRow(CGateway& ctx, int status, std::int64_t bytesSent) {
-  SetCell(ctx, 0, u"0", status == 0 ? kImageSuccess : kImageFailure);
-  SetCell(ctx, 5, StatusText(status, ctx.errorDetail, ctx.overload != 0));
-  SetCell(ctx, 7, bytesSent == -1 ? std::u16string(u"失敗") : Number(bytesSent));
-  if (ctx.shell != nullptr) ctx.shell->LogRowFinished(ctx.requestId);
+RouteResult RunPassThrough(CGateway& ctx, const Request& request) {
+  const bool tunnel = request.IsConnect();
+  RouteResult result = Run(ctx, request, tunnel ? RouteKind::Tunnel : RouteKind::Direct,
+                           tunnel ? &HandleConnect : &HandlePassThrough);
+  // The reader learns of a failed pass-through by the missing answer; the
+  // row shows the request as made.
+  if (!result.Ok()) result = RouteResult::Answered(result.bytesSent);
+  if (Contains(request.text, "Connection: close") || ctx.cfg->CloseConnection != 0) ctx.closeAfter = true;
+  return result;
 }
 
-struct RouteOutcome {
-  int status = 0;
-  std::int64_t bytesSent = 0;
-};
-
-// The HTML route, asked once more without compression when the page's gzip
-// body could not be used.
-RouteOutcome RunHtmlRoute(CGateway& ctx, std::string_view request) {
-  RouteOutcome out;
-  out.status = FetchThreadHtml(ctx, request, out.bytesSent, ctx.header, 1, -1, nullptr, 0);
-  if (out.status == kGzipError) {
-    out.bytesSent = 0;
-    out.status = FetchThreadHtml(ctx, request, out.bytesSent, ctx.header, 0, -1, nullptr, 0);
-  }
-  if (out.status != 0) out.bytesSent = 0;
-  return out;
-}
-
-RouteOutcome RunPassThrough(CGateway& ctx, std::string_view request) {
-  RouteOutcome out;
-  SetCell(ctx, 4, u"直接");
-  if (ctx.header.method.Narrow() == "CONNECT") {
-    SetCell(ctx, 4, u"SSL");
-    HandleConnect(ctx, request, ctx.readerSocket, out.bytesSent);
-  } else {
-    HandlePassThrough(ctx, request, out.bytesSent);
-  }
-  if (Contains(request, "Connection: close") || ctx.cfg->CloseConnection != 0) ctx.header.closeFlag = 1;
-  return out;
-}
-
-RouteOutcome RunDatRoute(CGateway& ctx, std::string_view request, int mode) {
-  RouteOutcome out;
+RouteResult RunDatRoute(CGateway& ctx, const Request& request, int mode) {
+  RouteResult result;
   switch (mode) {
     case 1:
-      SetCell(ctx, 4, u"API");
-      out.status = GetDatByApi(ctx, request, out.bytesSent);
-      if (out.status != 0) out.bytesSent = 0;
+      result = Run(ctx, request, RouteKind::Api, &GetDatByApi);
       break;
     case 2:
-      SetCell(ctx, 4, u"HTML");
-      out = RunHtmlRoute(ctx, request);
+      result = Run(ctx, request, RouteKind::Html, &FetchThreadHtml);
       break;
     case 3:
-      SetCell(ctx, 4, u"Style");
-      out.status = GetDatByReader(ctx, request, out.bytesSent, ctx.header) != 0 ? kStatusFailed : 0;
-      if (out.status != 0) out.bytesSent = 0;
+      result = Run(ctx, request, RouteKind::Local, &GetDatByReader);
       break;
     case 4:
-      SetCell(ctx, 4, u"JSON");
-      out.status = GetDatByJson(ctx, request, out.bytesSent, ctx.header, 1) != 0 ? kStatusFailed : 0;
-      if (out.status != 0) out.bytesSent = 0;
+      result = Run(ctx, request, RouteKind::Json, &GetDatByJson);
       break;
     default:
       return RunPassThrough(ctx, request);
   }
-  ctx.header.closeFlag = 1;
-  return out;
+  ctx.closeAfter = true;
+  return result;
 }
 
-RouteOutcome RunArchivedThread(CGateway& ctx, std::string_view request) {
-  SetCell(ctx, 4, u"HTML(過去)");
-  RouteOutcome out = RunHtmlRoute(ctx, request);
-  ctx.header.closeFlag = 1;
-  return out;
+RouteResult RunArchivedThread(CGateway& ctx, const Request& request) {
+  RouteResult result = Run(ctx, request, RouteKind::HtmlArchived, &FetchThreadHtml);
+  ctx.closeAfter = true;
+  return result;
 }
 
-bool RuleMatches(const CAutoRule& rule, const CGateway& ctx) {
+bool RuleMatches(const CAutoRule& rule, const Request& request) {
   const std::u16string& text = rule.rule;
   if (text.empty()) return false;
-  if (ctx.header.target.Wide().find(text) != std::u16string::npos) return true;
-  if (text[0] == u'#' && ctx.header.host.Wide().find(text.substr(1)) != std::u16string::npos) return true;
+  if (Cp932ToUtf16(request.target).find(text) != std::u16string::npos) return true;
+  if (text[0] == u'#' && Cp932ToUtf16(request.host).find(text.substr(1)) != std::u16string::npos) return true;
   return text == u"*";
 }
 
@@ -169,116 +131,78 @@ bool IsBoardHost(const BoardDomains& domains, std::string_view host) {
   return false;
 }
 
-RequestClass ClassifyRequest(const CGateway& ctx) {
-  const std::string& host = ctx.header.host.Narrow();
-  const std::string& target = ctx.header.target.Narrow();
-  if (!IsBoardHost(ctx.cfg->Domains, host)) return ClassPassThrough;
+RequestClass ClassifyRequest(const SettingValues& cfg, const Request& request) {
+  const std::string& target = request.target;
+  if (!IsBoardHost(cfg.Domains, request.host)) return ClassPassThrough;
   if (Contains(target, "subject.txt")) return ClassSubject;
-  if (ctx.cfg->KakoLogHtml != 0 && Contains(target, "/kako/")) return ClassKakoHtml;
+  if (cfg.KakoLogHtml != 0 && Contains(target, "/kako/")) return ClassKakoHtml;
   if (Contains(target, "/dat/")) {
-    return Contains(host, ctx.cfg->Domains.Headline) ? ClassHeadlineDat : ClassDat;
+    return Contains(request.host, cfg.Domains.Headline) ? ClassHeadlineDat : ClassDat;
   }
   return ClassPassThrough;
 }
 
-int EffectiveMode(const CGateway& ctx) {
-  int mode = ctx.cfg->DatMode;
+int EffectiveMode(const SettingValues& cfg, const Request& request) {
+  int mode = cfg.DatMode;
   if (mode != 6) return mode;
-  for (const CAutoRule& rule : ctx.cfg->AutoRules) {
-    if (RuleMatches(rule, ctx)) return rule.mode;
+  for (const CAutoRule& rule : cfg.AutoRules) {
+    if (RuleMatches(rule, request)) return rule.mode;
   }
   return mode;
 }
 
-std::u16string LocalTimeText() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
-                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-  return Utf8ToUtf16(text);
-}
-
-std::u16string StatusText(int status, std::uint32_t errorDetail, bool overload) {
-  if (overload) return LoadString(kStrOverload);
-  if (status == 0) return u"成功";
-  if (status == kStatusFtpBug) return u"ftp:// bug thread ?";
-  if (status == kStatusPastLog) return u"過去ログ";
-  if (status < 0) {
-    char text[64];
-    std::snprintf(text, sizeof text, "失敗(%d,0x%08X)", status, errorDetail);
-    return Utf8ToUtf16(text);
-  }
-  if (HasString(status)) return LoadString(status);
-  return u"失敗";
-}
-
-void LogBadRequest(CGateway& ctx, std::string_view request) {
-  ctx.header.closeFlag = 1;
+void LogBadRequest(CGateway& ctx, std::string_view text) {
+  ctx.closeAfter = true;
   if (ctx.shell == nullptr) return;
-  std::u16string columns[8] = {
-      u"0",
-      LocalTimeText(),
-      ctx.header.host.Wide(),
-      u"不正リクエスト(" + Cp932ToUtf16(FirstLine(request, 4096)) + u")",
-      u"不明",
-      u"失敗",
-      Number(static_cast<std::int64_t>(request.size())),
-      u"0",
-  };
-  ctx.shell->AddBadRequestRow(columns);
+  ctx.shell->RequestRefused({}, FirstLine(text, 4096), text.size());
 }
 
-int DispatchRequest(CGateway& ctx, std::string_view request) {
-  ctx.errorDetail = 0;
+DispatchResult DispatchRequest(CGateway& ctx, std::string_view text) {
   ctx.requestId = NumberRequest(ctx);
 
-  if (ParseRequestHeader(request, ctx.header, true) != 0) {
-    LogBadRequest(ctx, request);
-    return -2;
+  Request request;
+  if (ParseRequestHeader(text, request, true) != 0) {
+    LogBadRequest(ctx, text);
+    return DispatchResult::Refused;
   }
+  if (request.close) ctx.closeAfter = true;
 
-  RequestClass requestClass = ClassifyRequest(ctx);
+  RequestClass requestClass = ClassifyRequest(*ctx.cfg, request);
   if (requestClass == ClassHeadlineDat) {
-    ResolveHeadlineDat(ctx, ctx.header);
+    request.thread.kind = ThreadKind::Headline;
+    ResolveHeadlineDat(ctx, request);
     requestClass = ClassDat;
   }
-  AddRequestRow(ctx);
-  ctx.overload = 0;
-  int mode = EffectiveMode(ctx);
+  if (ctx.shell != nullptr) ctx.shell->RequestStarted(ctx.requestId, request);
+  const int mode = EffectiveMode(*ctx.cfg, request);
 
-  RouteOutcome outcome;
+  RouteResult result;
   switch (requestClass) {
     case ClassSubject:
       if (ctx.cfg->SubjectSubback != 0) {
-        SetCell(ctx, 4, u"HTML");
-        outcome.status = FetchSubjectFromSubback(ctx, request, outcome.bytesSent);
-        if (outcome.status != 0) outcome.bytesSent = 0;
-        ctx.header.closeFlag = 1;
+        result = Run(ctx, request, RouteKind::Html, &FetchSubjectFromSubback);
+        ctx.closeAfter = true;
       } else {
-        outcome = RunPassThrough(ctx, request);
+        result = RunPassThrough(ctx, request);
       }
       break;
     case ClassKakoHtml:
-      outcome = RunArchivedThread(ctx, request);
-      FinishRow(ctx, outcome.status, outcome.bytesSent);
-      return 1;
+      Finish(ctx, RunArchivedThread(ctx, request));
+      return DispatchResult::ServedArchived;
     case ClassDat:
-      outcome = RunDatRoute(ctx, request, mode);
+      result = RunDatRoute(ctx, request, mode);
       break;
     default:
-      outcome = RunPassThrough(ctx, request);
+      result = RunPassThrough(ctx, request);
       break;
   }
-  FinishRow(ctx, outcome.status, outcome.bytesSent);
+  Finish(ctx, result);
 
-  if (outcome.status == kStatusPastLog && ctx.cfg->KakoLogHtml != 0) {
-    outcome = RunArchivedThread(ctx, request);
-    FinishRow(ctx, outcome.status, outcome.bytesSent);
-    return 1;
+  if (result.status == RouteStatus::PastLog && ctx.cfg->KakoLogHtml != 0) {
+    Finish(ctx, RunArchivedThread(ctx, request));
+    return DispatchResult::ServedArchived;
   }
-  return 0;
+  return DispatchResult::Served;
 }
 
 }  // namespace tav

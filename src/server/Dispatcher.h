@@ -1,15 +1,16 @@
 #pragma once
-// Numbering, parsing, classifying and routing one complete request, and the
-// access-log row that records it.
+// Numbering, parsing, classifying and routing one complete request. The
+// access log hears of it through the shell's events.
 
 #include <cstdint>
-#include <string>
 #include <string_view>
 
 namespace tav {
 
 struct CGateway;
 struct BoardDomains;
+struct Request;
+struct SettingValues;
 
 enum RequestClass : int {
   ClassPassThrough = 0,
@@ -22,24 +23,24 @@ enum RequestClass : int {
 // Whether `host` names a server under one of the board domains.
 bool IsBoardHost(const BoardDomains& domains, std::string_view host);
 
-RequestClass ClassifyRequest(const CGateway& ctx);
+RequestClass ClassifyRequest(const SettingValues& cfg, const Request& request);
 
 // The effective DatMode for the request: DatMode, or with mode 6 the mode of
 // the first matching AutoRule (6 when none matches).
-int EffectiveMode(const CGateway& ctx);
+int EffectiveMode(const SettingValues& cfg, const Request& request);
 
-// Dispatches one request whose context the worker has filled (settings,
-// shell, reader socket). 0 normally, 1 after an archived-thread HTML route,
-// -2 for a request that does not parse.
-int DispatchRequest(CGateway& ctx, std::string_view request);
+enum class DispatchResult {
+  Served,          // a route ran (whatever it answered)
+  ServedArchived,  // the archived-thread HTML route ran
+  Refused,         // the request does not parse; nothing was served
+};
+
+// Dispatches one complete request whose context the worker has filled
+// (settings, shell, reader socket). Sets ctx.closeAfter when the reader's
+// connection should close after it.
+DispatchResult DispatchRequest(CGateway& ctx, std::string_view text);
 
 // Logs a request the proxy refuses to serve with a complete failure row.
-void LogBadRequest(CGateway& ctx, std::string_view request);
-
-// The access-log text for a route status.
-std::u16string StatusText(int status, std::uint32_t errorDetail, bool overload);
-
-// Local time as "%04d/%02d/%02d %02d:%02d:%02d".
-std::u16string LocalTimeText();
+void LogBadRequest(CGateway& ctx, std::string_view text);
 
 }  // namespace tav

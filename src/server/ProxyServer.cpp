@@ -161,21 +161,19 @@ void ProxyServer::ServeConnection(CBrowserSocket& record) {
     ctx.datCache = datCache_;
     ctx.clock = clock_;
     ctx.readerSocket = record.socket;
-    ctx.textAccumulator = &record.textAccumulator;
     ctx.cancel = &stopping_;
 
-    int result = 0;
+    DispatchResult result = DispatchResult::Refused;
     if (verdict == RequestAssembler::Verdict::BodyTooLarge) {
       LogBadRequest(ctx, request.Text());
-      result = -2;
     } else {
       std::unique_lock<std::recursive_mutex> lock(setting_.DispatchLock(), std::defer_lock);
       if (ctx.cfg->MultiReadThread == 0) lock.lock();
       result = DispatchRequest(ctx, request.Text());
     }
-    if (result != 0) shell_.RequestFailed();
+    if (result != DispatchResult::Served) shell_.RequestFailed();
     request.Reset();
-    if (ctx.header.closeFlag != 0) {
+    if (ctx.closeAfter) {
       DrainAndShutdown(record.socket);
       break;
     }

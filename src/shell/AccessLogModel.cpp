@@ -1,8 +1,6 @@
 #include "shell/AccessLogModel.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 namespace tav {
 
@@ -33,23 +31,13 @@ int AccessLogModel::AddRow(const LogRow& row) {
 
 bool AccessLogModel::SetCell(std::uint32_t requestId, int column, const std::u16string& text, int image) {
   if (column < 0 || column >= kLogColumns) return false;
-  if (!Find(requestId)) return false;  // includes the 50 ms second look
-  std::lock_guard lock(mutex_);
-  auto index = FindLocked(requestId);
-  if (!index) return false;
-  LogRow& row = rows_[static_cast<std::size_t>(*index)];
-  row.cells[static_cast<std::size_t>(column)] = text;
-  if (image >= 0) row.image = image;
-  for (auto* observer : observers_) observer->RowChanged(*index, row);
-  return true;
+  return Update(requestId, [&](LogRow& row) {
+    row.cells[static_cast<std::size_t>(column)] = text;
+    if (image >= 0) row.image = image;
+  });
 }
 
-std::optional<int> AccessLogModel::Find(std::uint32_t requestId) {
-  {
-    std::lock_guard lock(mutex_);
-    if (auto index = FindLocked(requestId)) return index;
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+std::optional<int> AccessLogModel::Find(std::uint32_t requestId) const {
   std::lock_guard lock(mutex_);
   return FindLocked(requestId);
 }

@@ -40,10 +40,22 @@ class AccessLogModel {
   // and inserts a row at the top (LogSort 1) or at the bottom.
   int AddRow(int column, const std::u16string& text, int image, std::uint32_t itemData);
   int AddRow(const LogRow& row);
-  // Finds the row by request id (a second look after 50 ms) and sets one cell
-  // and, unless image < 0, the row image. False when the row is gone.
+  // Sets one cell of the row carrying `requestId` and, unless image < 0, the
+  // row image. False, at once, when the row is no longer in the log.
   bool SetCell(std::uint32_t requestId, int column, const std::u16string& text, int image);
-  std::optional<int> Find(std::uint32_t requestId);
+  // Changes the row carrying `requestId` under the model's lock and tells the
+  // observers. False, at once, when the row is gone.
+  template <typename Change>
+  bool Update(std::uint32_t requestId, Change change) {
+    std::lock_guard lock(mutex_);
+    auto index = FindLocked(requestId);
+    if (!index) return false;
+    LogRow& row = rows_[static_cast<std::size_t>(*index)];
+    change(row);
+    for (auto* observer : observers_) observer->RowChanged(*index, row);
+    return true;
+  }
+  std::optional<int> Find(std::uint32_t requestId) const;
   std::optional<LogRow> RowById(std::uint32_t requestId) const;
 
   // Sorts on column 1 (first 59 characters), descending when logSort != 0.

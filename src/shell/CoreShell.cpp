@@ -1,5 +1,10 @@
 #include "shell/CoreShell.h"
 
+#include <cstdio>
+#include <ctime>
+
+#include "net/Request.h"
+#include "net/RouteResult.h"
 #include "platform/TextCodec.h"
 #include "config/CSetting.h"
 #include "config/StringTable.h"
@@ -8,25 +13,120 @@ namespace tav {
 
 CoreShell::CoreShell(CSetting& setting) : setting_(setting) {}
 
-int CoreShell::AddLogRow(int column, const std::u16string& text, int image, std::uint32_t itemData) {
+namespace {
+
+enum Column : std::size_t {
+  kColumnImage = 0,
+  kColumnTime = 1,
+  kColumnHost = 2,
+  kColumnRequest = 3,
+  kColumnRoute = 4,
+  kColumnStatus = 5,
+  kColumnReceived = 6,
+  kColumnSent = 7,
+};
+
+std::u16string Number(std::int64_t n) { return Utf8ToUtf16(std::to_string(n)); }
+
+}  // namespace
+
+std::u16string RouteLabel(RouteKind route) {
+  switch (route) {
+    case RouteKind::Direct: return u"直接";
+    case RouteKind::Tunnel: return u"SSL";
+    case RouteKind::Api: return u"API";
+    case RouteKind::Html: return u"HTML";
+    case RouteKind::HtmlArchived: return u"HTML(過去)";
+    case RouteKind::Local: return u"Style";
+    case RouteKind::Json: return u"JSON";
+  }
+  return u"不明";
+}
+
+std::u16string ResultText(const RouteResult& result) {
+  if (result.overload) return LoadString(kStrOverload);
+  switch (result.status) {
+    case RouteStatus::Answered: return u"成功";
+    case RouteStatus::FtpBug: return u"ftp:// bug thread ?";
+    case RouteStatus::PastLog: return u"過去ログ";
+    case RouteStatus::Failed: break;
+  }
+  if (result.code < 0) {
+    char text[64];
+    std::snprintf(text, sizeof text, "失敗(%d,0x%08X)", result.code, result.errorDetail);
+    return Utf8ToUtf16(text);
+  }
+  if (HasString(result.code)) return LoadString(result.code);
+  return u"失敗";
+}
+
+std::u16string LocalTimeText() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
+                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+  return Utf8ToUtf16(text);
+}
+
+void CoreShell::RequestStarted(std::uint32_t requestId, const Request& request) {
+  LogRow row;
+  row.image = kImageRunning;
+  row.itemData = requestId;
+  row.cells[kColumnImage] = u"0";
+  row.cells[kColumnTime] = LocalTimeText();
+  row.cells[kColumnHost] = Cp932ToUtf16(request.host);
+  row.cells[kColumnRequest] = Cp932ToUtf16(MethodName(request.method)) + u" " + Cp932ToUtf16(request.target);
+  row.cells[kColumnStatus] = u"接続中...";
+  row.cells[kColumnReceived] = u"0";
   auto cfg = setting_.Snapshot();
   log_.SetLimits(cfg->LogMax, cfg->LogSort);
-  return log_.AddRow(column, text, image, itemData);
+  log_.AddRow(row);
 }
 
-void CoreShell::SetLogCell(std::uint32_t requestId, int column, const std::u16string& text, int image) {
-  log_.SetCell(requestId, column, text, image);
+void CoreShell::RouteChosen(std::uint32_t requestId, RouteKind route) {
+  log_.Update(requestId, [&](LogRow& row) { row.cells[kColumnRoute] = RouteLabel(route); });
 }
 
-std::optional<int> CoreShell::FindLogRow(std::uint32_t requestId) { return log_.Find(requestId); }
-
-void CoreShell::LogRowFinished(std::uint32_t requestId) {
-  if (auto row = log_.RowById(requestId)) OnRowFinished(*row);
+void CoreShell::Connecting(std::uint32_t requestId) {
+  log_.Update(requestId, [](LogRow& row) {
+    row.cells[kColumnStatus] = u"接続中...";
+    row.cells[kColumnReceived] = u"0";
+  });
 }
 
-void CoreShell::AddBadRequestRow(const std::u16string (&columns)[8]) {
+void CoreShell::BytesReceived(std::uint32_t requestId, std::int64_t total) {
+  log_.Update(requestId, [&](LogRow& row) { row.cells[kColumnReceived] = Number(total); });
+}
+
+void CoreShell::BytesSent(std::uint32_t requestId, std::int64_t total) {
+  log_.Update(requestId, [&](LogRow& row) { row.cells[kColumnSent] = Number(total); });
+}
+
+void CoreShell::RequestFinished(std::uint32_t requestId, const RouteResult& result) {
+  std::optional<LogRow> finished;
+  log_.Update(requestId, [&](LogRow& row) {
+    row.cells[kColumnImage] = u"0";
+    row.image = result.Ok() ? kImageSuccess : kImageFailure;
+    row.cells[kColumnStatus] = ResultText(result);
+    if (result.bytesReceived >= 0) row.cells[kColumnReceived] = Number(result.bytesReceived);
+    row.cells[kColumnSent] = result.bytesSent == -1 ? std::u16string(u"失敗") : Number(result.bytesSent);
+    finished = row;
+  });
+  if (finished) OnRowFinished(*finished);
+}
+
+void CoreShell::RequestRefused(std::string_view host, std::string_view firstLine, std::size_t length) {
   LogRow row;
-  for (int i = 0; i < kLogColumns; ++i) row.cells[static_cast<std::size_t>(i)] = columns[i];
+  row.cells = {u"0",
+               LocalTimeText(),
+               Cp932ToUtf16(host),
+               u"不正リクエスト(" + Cp932ToUtf16(firstLine) + u")",
+               u"不明",
+               u"失敗",
+               Number(static_cast<std::int64_t>(length)),
+               u"0"};
   row.image = kImageFailure;
   row.itemData = 0;
   auto cfg = setting_.Snapshot();

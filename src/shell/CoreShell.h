@@ -21,12 +21,14 @@ class CoreShell : public IShell {
   AccessLogModel& Log() { return log_; }
   CSetting& Setting() { return setting_; }
 
-  // IShell: access log.
-  int AddLogRow(int column, const std::u16string& text, int image, std::uint32_t itemData) override;
-  void SetLogCell(std::uint32_t requestId, int column, const std::u16string& text, int image) override;
-  std::optional<int> FindLogRow(std::uint32_t requestId) override;
-  void LogRowFinished(std::uint32_t requestId) override;
-  void AddBadRequestRow(const std::u16string (&columns)[8]) override;
+  // IShell: access-log events, turned into rows of the log model.
+  void RequestStarted(std::uint32_t requestId, const Request& request) override;
+  void RouteChosen(std::uint32_t requestId, RouteKind route) override;
+  void Connecting(std::uint32_t requestId) override;
+  void BytesReceived(std::uint32_t requestId, std::int64_t total) override;
+  void BytesSent(std::uint32_t requestId, std::int64_t total) override;
+  void RequestFinished(std::uint32_t requestId, const RouteResult& result) override;
+  void RequestRefused(std::string_view host, std::string_view firstLine, std::size_t length) override;
 
   // IShell: texts and boxes.
   void ShowStatus(int code) override;
@@ -75,6 +77,12 @@ class CoreShell : public IShell {
   int restoreState_ = kTrayIdle;
   int statusCode_ = 1;
 };
+
+// The access log's texts: the route's label, a result's status cell, and the
+// local time as "%04d/%02d/%02d %02d:%02d:%02d".
+std::u16string RouteLabel(RouteKind route);
+std::u16string ResultText(const RouteResult& result);
+std::u16string LocalTimeText();
 
 // Replaces the first "%s" of `format` by `argument`.
 std::u16string FormatString(const std::u16string& format, const std::u16string& argument);

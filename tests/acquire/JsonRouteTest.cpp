@@ -252,7 +252,7 @@ TEST_F(JsonRouteTest, AGzipAnswerTooLargeOrBrokenFails) {
     ScriptedResponse answer = ScriptedResponse::Status(200, "OK", {{"Content-Encoding", "gzip"}}, body);
     endpoint_.Enqueue(answer);
     EXPECT_EQ(AskForThread(), "");
-    EXPECT_EQ(LastRow().cells[5], u"失敗");
+    EXPECT_EQ(LastRow().cells[5], u"gzip error");
   }
 }
 
@@ -280,7 +280,7 @@ TEST_F(JsonRouteTest, AnHtmlErrorPageFailsWithoutAnswering) {
                                              "<html><body><h1>503 Service Unavailable</h1></body></html>"));
   EXPECT_EQ(AskForThread(), "");
   EXPECT_EQ(LastRow().cells[4], u"JSON");
-  EXPECT_EQ(LastRow().cells[5], u"失敗");
+  EXPECT_EQ(LastRow().cells[5], u"失敗(-1,0x00000000)");
   EXPECT_EQ(LastRow().cells[7], u"0");
 }
 
@@ -300,7 +300,7 @@ TEST_F(JsonRouteTest, AnswersOfAnotherShapeFailWithoutAnswering) {
   for (const std::string& body : bodies) {
     endpoint_.Enqueue(JsonAnswer(body));
     EXPECT_EQ(AskForThread(), "") << body;
-    EXPECT_EQ(LastRow().cells[5], u"失敗") << body;
+    EXPECT_EQ(LastRow().cells[5], u"失敗(-1,0x00000000)") << body;
   }
 }
 
@@ -318,7 +318,7 @@ TEST_F(JsonRouteTest, AnUnreachableEndpointFails) {
   }
   auto proxy = StartProxy([&](SettingValues& v) { v.Proxy = CDoubleString::FromUtf8(unreachable); });
   EXPECT_EQ(Ask(*proxy, DatRequest("hayabusa9.5ch.net", "/news4vip/dat/1234567890.dat")), "");
-  EXPECT_EQ(proxy->Shell().FinishedRows().back().cells[5], u"失敗");
+  EXPECT_EQ(proxy->Shell().FinishedRows().back().cells[5], u"SendHttpRequest失敗");
 }
 
 // Paths the dispatcher never hands over in JSON mode, asked of the route
@@ -331,16 +331,16 @@ class JsonRouteDirectTest : public JsonRouteTest {
     cfg->Proxy = CDoubleString::FromUtf8(endpoint_.Authority());
     CGateway ctx;
     ctx.cfg = cfg;
-    EXPECT_EQ(ParseRequestHeader(request, ctx.header, true), 0);
+    Request parsed;
+    EXPECT_EQ(ParseRequestHeader(request, parsed, true), 0);
     ReaderSocketPair pair;
     pair.StartCollecting();
     ctx.readerSocket = pair.ProxySide();
-    std::int64_t bytesSent = -5;
-    const int result = GetDatByJson(ctx, request, bytesSent, ctx.header, 1);
+    const RouteResult result = GetDatByJson(ctx, parsed, RouteOptions{});
     pair.CloseProxySide();
     received = pair.WaitForEnd(5s);
-    EXPECT_EQ(bytesSent, static_cast<std::int64_t>(received.size()));
-    return result;
+    EXPECT_EQ(result.bytesSent, static_cast<std::int64_t>(received.size()));
+    return result.Ok() ? 0 : result.code;
   }
 };
 

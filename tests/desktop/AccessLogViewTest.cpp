@@ -29,19 +29,20 @@ std::u16string Number(std::uint32_t value) { return Utf8ToUtf16(std::to_string(v
 // The calls the dispatcher makes for one request.
 void LogRequest(QtShell& shell, std::uint32_t id, const std::u16string& host, const std::u16string& request,
                 const std::u16string& action) {
-  shell.AddLogRow(0, u"0", kImageRunning, id);
-  shell.SetLogCell(id, 1, u"2024/05/06 07:08:" + Number(10 + id % 50), kImageKeep);
-  shell.SetLogCell(id, 2, host, kImageKeep);
-  shell.SetLogCell(id, 3, request, kImageKeep);
-  shell.SetLogCell(id, 5, u"接続中...", kImageKeep);
-  shell.SetLogCell(id, 6, u"0", kImageKeep);
-  shell.SetLogCell(id, 4, action, kImageKeep);
+  shell.Log().SetLimits(shell.Setting().Snapshot()->LogMax, shell.Setting().Snapshot()->LogSort);
+  shell.Log().AddRow(0, u"0", kImageRunning, id);
+  shell.Log().SetCell(id, 1, u"2024/05/06 07:08:" + Number(10 + id % 50), kImageKeep);
+  shell.Log().SetCell(id, 2, host, kImageKeep);
+  shell.Log().SetCell(id, 3, request, kImageKeep);
+  shell.Log().SetCell(id, 5, u"接続中...", kImageKeep);
+  shell.Log().SetCell(id, 6, u"0", kImageKeep);
+  shell.Log().SetCell(id, 4, action, kImageKeep);
 }
 
 void FinishRequest(QtShell& shell, std::uint32_t id, bool ok) {
-  shell.SetLogCell(id, 0, u"0", ok ? kImageSuccess : kImageFailure);
-  shell.SetLogCell(id, 5, ok ? u"200 OK" : u"失敗", kImageKeep);
-  shell.SetLogCell(id, 7, u"1234", kImageKeep);
+  shell.Log().SetCell(id, 0, u"0", ok ? kImageSuccess : kImageFailure);
+  shell.Log().SetCell(id, 5, ok ? u"200 OK" : u"失敗", kImageKeep);
+  shell.Log().SetCell(id, 7, u"1234", kImageKeep);
 }
 
 std::vector<std::uint32_t> ShownIds(const AccessLogTableModel& model) {

@@ -43,8 +43,9 @@ const QStringList kModeItems = {
 };
 
 void AddRow(QtShell& shell, std::uint32_t id, const std::u16string& time) {
-  shell.AddLogRow(0, u"0", kImageRunning, id);
-  shell.SetLogCell(id, 1, time, kImageKeep);
+  shell.Log().SetLimits(shell.Setting().Snapshot()->LogMax, shell.Setting().Snapshot()->LogSort);
+  shell.Log().AddRow(0, u"0", kImageRunning, id);
+  shell.Log().SetCell(id, 1, time, kImageKeep);
 }
 
 }  // namespace

@@ -47,14 +47,15 @@ class ScreenshotTest : public QObject {
   void mainWindowWithLogRows() {
     WindowFixture f([](SettingValues& v) { v.GridLine = 1; });
     for (const SampleRow& row : kSamples) {
-      f.Shell().AddLogRow(0, u"0", kImageRunning, row.id);
-      f.Shell().SetLogCell(row.id, 1, row.time, kImageKeep);
-      f.Shell().SetLogCell(row.id, 2, row.host, kImageKeep);
-      f.Shell().SetLogCell(row.id, 3, row.request, kImageKeep);
-      f.Shell().SetLogCell(row.id, 4, row.action, kImageKeep);
-      f.Shell().SetLogCell(row.id, 5, row.status, kImageKeep);
-      f.Shell().SetLogCell(row.id, 6, row.received, kImageKeep);
-      f.Shell().SetLogCell(row.id, 7, row.sent, row.image);
+      f.Shell().Log().SetLimits(f.Shell().Setting().Snapshot()->LogMax, f.Shell().Setting().Snapshot()->LogSort);
+      f.Shell().Log().AddRow(0, u"0", kImageRunning, row.id);
+      f.Shell().Log().SetCell(row.id, 1, row.time, kImageKeep);
+      f.Shell().Log().SetCell(row.id, 2, row.host, kImageKeep);
+      f.Shell().Log().SetCell(row.id, 3, row.request, kImageKeep);
+      f.Shell().Log().SetCell(row.id, 4, row.action, kImageKeep);
+      f.Shell().Log().SetCell(row.id, 5, row.status, kImageKeep);
+      f.Shell().Log().SetCell(row.id, 6, row.received, kImageKeep);
+      f.Shell().Log().SetCell(row.id, 7, row.sent, row.image);
     }
     f.Shell().ConnectionAccepted();
     f.Window().resize(980, 300);

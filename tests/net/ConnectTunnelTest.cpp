@@ -15,12 +15,14 @@
 #include "platform/TextCodec.h"
 #include "support/FakeHttpServer.h"
 #include "support/LogRecordingShell.h"
+#include "support/ParsedRequest.h"
 #include "support/LoopbackClient.h"
 #include "support/ProxyHarness.h"
 #include "support/ReaderSocketPair.h"
 
 namespace tav {
 namespace {
+using test::Parsed;
 
 using namespace std::chrono_literals;
 using test::FakeHttpServer;
@@ -43,7 +45,11 @@ class ConnectTunnelTest : public ::testing::Test {
   // Runs the tunnel on a thread of its own, as a connection worker would.
   std::future<int> Start(const std::string& target) {
     request = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n\r\n";
-    return std::async(std::launch::async, [this] { return HandleConnect(ctx, request, reader.ProxySide(), bytesSent); });
+    return std::async(std::launch::async, [this] {
+      const RouteResult result = HandleConnect(ctx, Parsed(request), RouteOptions{});
+      bytesSent = result.bytesSent;
+      return result.Ok() ? 0 : result.code;
+    });
   }
 
   std::int64_t Count(int column) const {
@@ -173,8 +179,7 @@ TEST_F(ConnectTunnelTest, UnusableTargetsAreRefused) {
   for (const char* text : {"CONNECT", "CONNECT \r\n\r\n", "CONNECT hostwithoutport HTTP/1.1\r\n\r\n",
                            "CONNECT host:99999 HTTP/1.1\r\n\r\n", "CONNECT :443 HTTP/1.1\r\n\r\n",
                            "CONNECT host:http HTTP/1.1\r\n\r\n"}) {
-    std::int64_t sent = 0;
-    EXPECT_EQ(HandleConnect(ctx, text, reader.ProxySide(), sent), -1) << text;
+    EXPECT_EQ(HandleConnect(ctx, Parsed(text), RouteOptions{}).code, -1) << text;
   }
   reader.CloseProxySide();
   EXPECT_EQ(reader.WaitForEnd(5s), "");

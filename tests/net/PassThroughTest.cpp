@@ -11,6 +11,7 @@
 #include "platform/TextCodec.h"
 #include "support/FakeHttpServer.h"
 #include "support/LogRecordingShell.h"
+#include "support/ParsedRequest.h"
 #include "support/LoopbackClient.h"
 #include "support/ProxyHarness.h"
 #include "support/ReaderSocketPair.h"
@@ -19,6 +20,7 @@
 
 namespace tav {
 namespace {
+using test::Parsed;
 
 using namespace std::chrono_literals;
 using test::FakeHttpServer;
@@ -63,8 +65,10 @@ class PassThroughTest : public ::testing::Test {
     ctx.requestId = kRequestId;
     ctx.readerSocket = reader.ProxySide();
     Outcome outcome;
-    outcome.result = HandlePassThrough(ctx, request, outcome.bytesSent);
-    outcome.closeFlag = ctx.header.closeFlag;
+    const RouteResult result = HandlePassThrough(ctx, Parsed(request), RouteOptions{});
+    outcome.result = result.Ok() ? 0 : result.code;
+    outcome.bytesSent = result.bytesSent;
+    outcome.closeFlag = ctx.closeAfter ? 1 : 0;
     reader.CloseProxySide();
     outcome.readerGot = reader.WaitForEnd(5s);
     return outcome;

@@ -5,8 +5,8 @@
 namespace tav {
 namespace {
 
-CHttpHeaderInfo Parse(std::string_view text, bool absolute = true, int* rc = nullptr) {
-  CHttpHeaderInfo header;
+Request Parse(std::string_view text, bool absolute = true, int* rc = nullptr) {
+  Request header;
   int result = ParseRequestHeader(text, header, absolute);
   if (rc != nullptr) *rc = result;
   return header;
@@ -34,18 +34,18 @@ TEST(SjisSearch, NeverMatchesATrailByte) {
 
 TEST(ParseRequest, AbsoluteTargetsBecomeTheirPath) {
   auto header = Parse("GET http://egg.2ch.net/test/dat/123.dat HTTP/1.1\r\nHost: egg.2ch.net\r\n\r\n");
-  EXPECT_EQ(header.method.Narrow(), "GET");
-  EXPECT_EQ(header.target.Narrow(), "/test/dat/123.dat");
-  EXPECT_EQ(header.host.Narrow(), "egg.2ch.net");
+  EXPECT_EQ(header.method, Method::Get);
+  EXPECT_EQ(header.target, "/test/dat/123.dat");
+  EXPECT_EQ(header.host, "egg.2ch.net");
   EXPECT_FALSE(header.httpsTarget);
 
   header = Parse("GET https://egg.5ch.net:443/applism/dat/1.dat HTTP/1.1\r\nHost: egg.5ch.net:443\r\n\r\n");
-  EXPECT_EQ(header.target.Narrow(), "/applism/dat/1.dat");
-  EXPECT_EQ(header.host.Narrow(), "egg.5ch.net");
+  EXPECT_EQ(header.target, "/applism/dat/1.dat");
+  EXPECT_EQ(header.host, "egg.5ch.net");
   EXPECT_TRUE(header.httpsTarget);
 
   header = Parse("GET http://a.2ch.net/x HTTP/1.1\r\nHost: a.2ch.net\r\n\r\n", false);
-  EXPECT_EQ(header.target.Narrow(), "http://a.2ch.net/x");
+  EXPECT_EQ(header.target, "http://a.2ch.net/x");
 }
 
 TEST(ParseRequest, RefusesWhatItCannotServe) {
@@ -68,7 +68,7 @@ TEST(ParseRequest, ConnectTargetsNeedAPort) {
   int rc = -1;
   auto header = Parse("CONNECT example.com:443 HTTP/1.1\r\nHost: example.com:443\r\n\r\n", true, &rc);
   EXPECT_EQ(rc, 0);
-  EXPECT_EQ(header.target.Narrow(), "example.com:443");
+  EXPECT_EQ(header.target, "example.com:443");
   Parse("CONNECT example.com:8443 HTTP/1.1\r\n\r\n", true, &rc);
   EXPECT_EQ(rc, 0);
   Parse("CONNECT example.com HTTP/1.1\r\n\r\n", true, &rc);
@@ -82,20 +82,20 @@ TEST(ParseRequest, ReadsHeaderFieldsAsFound) {
       "GET /a/dat/1.dat HTTP/1.1\r\nHost: a.2ch.net\r\nUser-Agent: Monazilla/1.00\r\n"
       "Range: bytes=100-\r\nIf-Modified-Since: Sat, 01 Jan 2000 00:00:00 GMT\r\n"
       "Connection: close\r\nAccept-Encoding: gzip\r\nCookie: a=b\r\n\r\n");
-  EXPECT_EQ(header.userAgent.Narrow(), "Monazilla/1.00");
+  EXPECT_EQ(header.userAgent, "Monazilla/1.00");
   EXPECT_EQ(header.rangeStart, 100);
-  EXPECT_EQ(header.ifModifiedSince.Narrow(), "Sat, 01 Jan 2000 00:00:00 GMT");
-  EXPECT_EQ(header.closeFlag, 1);
-  EXPECT_EQ(header.gzipFlag, 1);
-  EXPECT_EQ(header.cookie.Narrow(), "a=b");
+  EXPECT_EQ(header.ifModifiedSince, "Sat, 01 Jan 2000 00:00:00 GMT");
+  EXPECT_TRUE(header.close);
+  EXPECT_TRUE(header.acceptsGzip);
+  EXPECT_EQ(header.cookie, "a=b");
 
   header = Parse("GET /x HTTP/1.1\r\nRange: bytes=100\r\nhost: lower\r\n\r\n");
   EXPECT_EQ(header.rangeStart, -1) << "no '-' after the start";
-  EXPECT_EQ(header.host.Narrow(), "") << "field names are case-sensitive";
+  EXPECT_EQ(header.host, "") << "field names are case-sensitive";
 
   // A field only inside the body is still found: the search covers the text.
   header = Parse("POST /x HTTP/1.1\r\nContent-Length: 14\r\n\r\nHost: in.body");
-  EXPECT_EQ(header.host.Narrow(), "in.body");
+  EXPECT_EQ(header.host, "in.body");
 }
 
 TEST(ParseRequest, BodyNeverTakesMoreThanWasReceived) {
@@ -109,6 +109,35 @@ TEST(ParseRequest, BodyNeverTakesMoreThanWasReceived) {
   header = Parse(std::string_view("POST /x HTTP/1.1\r\n\r\na\0b", 23));
   EXPECT_EQ(header.contentLength, 3);
   EXPECT_EQ(header.body, std::string("a\0b", 3));
+}
+
+// The one reading of a thread address, from a table of paths.
+TEST(ParseRequest, ReadsTheThreadAPathNames) {
+  struct Case {
+    const char* host;
+    const char* path;
+    ThreadKind kind;
+    const char* server;
+    const char* board;
+    const char* key;
+  };
+  const Case cases[] = {
+      {"egg.5ch.io", "/news/dat/1234567890.dat", ThreadKind::Dat, "egg", "news", "1234567890"},
+      {"egg.5ch.io:80", "/news/dat/1234567890.dat.gz", ThreadKind::Dat, "egg", "news", "1234567890"},
+      {"egg.5ch.io", "/news/kako/1234/12345/1234567890.dat", ThreadKind::Kako, "egg", "news", "1234567890"},
+      {"egg.5ch.io", "/news/kako/1234/12345/1234567890.html", ThreadKind::Kako, "egg", "news", "1234567890"},
+      {"egg.5ch.io", "/news/subject.txt", ThreadKind::Subject, "egg", "news", ""},
+      {"egg.5ch.io", "/test/read.cgi/news/1234567890/", ThreadKind::None, "", "", ""},
+      {"localhost", "/a/dat/.dat", ThreadKind::Dat, "localhost", "a", ""},
+  };
+  for (const Case& c : cases) {
+    const Request request =
+        Parse("GET http://" + std::string(c.host) + c.path + " HTTP/1.1\r\nHost: " + c.host + "\r\n\r\n");
+    EXPECT_EQ(request.thread.kind, c.kind) << c.path;
+    EXPECT_EQ(request.thread.server, c.server) << c.path;
+    EXPECT_EQ(request.thread.board, c.board) << c.path;
+    EXPECT_EQ(request.thread.key, c.key) << c.path;
+  }
 }
 
 }  // namespace

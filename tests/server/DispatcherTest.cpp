@@ -10,11 +10,10 @@
 namespace tav::test {
 namespace {
 
-CGateway ContextFor(const std::shared_ptr<const SettingValues>& cfg, std::string_view request) {
-  CGateway ctx;
-  ctx.cfg = cfg;
-  EXPECT_EQ(ParseRequestHeader(request, ctx.header, true), 0);
-  return ctx;
+Request Parse(std::string_view text) {
+  Request request;
+  EXPECT_EQ(ParseRequestHeader(text, request, true), 0);
+  return request;
 }
 
 std::string Get(std::string_view host, std::string_view path) {
@@ -25,7 +24,7 @@ std::string Get(std::string_view host, std::string_view path) {
 TEST(Classify, BoardRequestsByPathAndHost) {
   auto cfg = std::make_shared<SettingValues>();
   auto classify = [&](std::string_view host, std::string_view path) {
-    return ClassifyRequest(ContextFor(cfg, Get(host, path)));
+    return ClassifyRequest(*cfg, Parse(Get(host, path)));
   };
   EXPECT_EQ(classify("egg.2ch.net", "/board/dat/123.dat"), ClassDat);
   EXPECT_EQ(classify("egg.5ch.net", "/board/dat/123.dat"), ClassDat);
@@ -43,24 +42,13 @@ TEST(Classify, AutoRulesPickTheModeInOrder) {
   auto cfg = std::make_shared<SettingValues>();
   cfg->DatMode = 6;
   cfg->AutoRules = {CAutoRule{u"#carpenter", 4}, CAutoRule{u"/news/", 1}, CAutoRule{u"*", 2}};
-  EXPECT_EQ(EffectiveMode(ContextFor(cfg, Get("carpenter.2ch.net", "/a/dat/1.dat"))), 4);
-  EXPECT_EQ(EffectiveMode(ContextFor(cfg, Get("egg.2ch.net", "/news/dat/1.dat"))), 1);
-  EXPECT_EQ(EffectiveMode(ContextFor(cfg, Get("egg.2ch.net", "/a/dat/1.dat"))), 2);
+  EXPECT_EQ(EffectiveMode(*cfg, Parse(Get("carpenter.2ch.net", "/a/dat/1.dat"))), 4);
+  EXPECT_EQ(EffectiveMode(*cfg, Parse(Get("egg.2ch.net", "/news/dat/1.dat"))), 1);
+  EXPECT_EQ(EffectiveMode(*cfg, Parse(Get("egg.2ch.net", "/a/dat/1.dat"))), 2);
   cfg->AutoRules = {CAutoRule{u"#carpenter", 4}};
-  EXPECT_EQ(EffectiveMode(ContextFor(cfg, Get("egg.2ch.net", "/a/dat/1.dat"))), 6) << "no rule matched";
+  EXPECT_EQ(EffectiveMode(*cfg, Parse(Get("egg.2ch.net", "/a/dat/1.dat"))), 6) << "no rule matched";
   cfg->DatMode = 3;
-  EXPECT_EQ(EffectiveMode(ContextFor(cfg, Get("carpenter.2ch.net", "/a/dat/1.dat"))), 3);
-}
-
-TEST(StatusTexts, FollowTheRouteStatus) {
-  EXPECT_EQ(StatusText(0, 0, false), u"成功");
-  EXPECT_EQ(StatusText(32768, 0, false), u"失敗");
-  EXPECT_EQ(StatusText(33037, 0, false), u"SendHttpRequest失敗");
-  EXPECT_EQ(StatusText(-99, 0, false), u"ftp:// bug thread ?");
-  EXPECT_EQ(StatusText(-999, 0, false), u"過去ログ");
-  EXPECT_EQ(StatusText(-5, 0x2F, false), u"失敗(-5,0x0000002F)");
-  EXPECT_EQ(StatusText(0, 0, true), u"人大杉");
-  EXPECT_EQ(StatusText(-11, 0, true), u"人大杉");
+  EXPECT_EQ(EffectiveMode(*cfg, Parse(Get("carpenter.2ch.net", "/a/dat/1.dat"))), 3);
 }
 
 // Dat requests end up in the route of their mode, with its label; the routes
@@ -83,7 +71,7 @@ TEST(Dispatch, LabelsFollowModeAndRules) {
   auto rows = proxy.Shell().FinishedRows();
   EXPECT_EQ(rows[0].cells[4], u"直接");
   EXPECT_EQ(rows[1].cells[4], u"JSON");
-  EXPECT_EQ(rows[1].cells[5], u"失敗");
+  EXPECT_EQ(rows[1].cells[5], u"失敗(-1,0x00000000)") << "the JSON route's own failure";
   EXPECT_EQ(rows[1].image, 0);
   EXPECT_EQ(rows[2].cells[4], u"Style");
   EXPECT_EQ(rows[3].cells[4], u"直接");

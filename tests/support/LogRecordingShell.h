@@ -1,6 +1,6 @@
 #pragma once
-// A shell for tests that records what workers write into the access log
-// (SetLogCell) and ignores everything else.
+// A shell for tests that records the access-log events of workers as the
+// cell writes they stand for (column, text) and ignores everything else.
 
 #include <cstdint>
 #include <mutex>
@@ -20,18 +20,20 @@ class LogRecordingShell final : public IShell {
     std::u16string text;
   };
 
-  // Every SetLogCell call, in order.
+  // Every cell write, in order.
   std::vector<CellWrite> Writes() const;
   // The texts written to one column of one request's row, in order.
   std::vector<std::u16string> ColumnHistory(std::uint32_t requestId, int column) const;
   // The last text written to that cell, if any.
   std::optional<std::u16string> Cell(std::uint32_t requestId, int column) const;
 
-  int AddLogRow(int, const std::u16string&, int, std::uint32_t) override { return 0; }
-  void SetLogCell(std::uint32_t requestId, int column, const std::u16string& text, int image) override;
-  std::optional<int> FindLogRow(std::uint32_t) override { return 0; }
-  void LogRowFinished(std::uint32_t) override {}
-  void AddBadRequestRow(const std::u16string (&)[8]) override {}
+  void RequestStarted(std::uint32_t, const Request&) override {}
+  void RouteChosen(std::uint32_t requestId, RouteKind route) override;
+  void Connecting(std::uint32_t requestId) override;
+  void BytesReceived(std::uint32_t requestId, std::int64_t total) override;
+  void BytesSent(std::uint32_t requestId, std::int64_t total) override;
+  void RequestFinished(std::uint32_t requestId, const RouteResult& result) override;
+  void RequestRefused(std::string_view, std::string_view, std::size_t) override {}
   void ShowStatus(int) override {}
   void ShowWarning(int, const std::u16string&) override {}
   void ShowMessage(const std::u16string&, const std::u16string&) override {}
@@ -44,6 +46,8 @@ class LogRecordingShell final : public IShell {
   void OpenFtpBugDialog(const std::string&, const std::string&, const std::string&) override {}
 
  private:
+  void Write(std::uint32_t requestId, int column, const std::u16string& text);
+
   mutable std::mutex mutex_;
   std::vector<CellWrite> writes_;
 };
