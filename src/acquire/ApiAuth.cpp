@@ -12,6 +12,7 @@
 #include "net/IShell.h"
 #include "net/UpstreamClient.h"
 #include "platform/TextCodec.h"
+#include "acquire/ApiSessionCache.h"
 #include "config/CSetting.h"
 
 namespace tav {
@@ -135,11 +136,11 @@ int Authenticate(CGateway& ctx, std::string_view loginId, std::string_view passw
                  std::string_view ct, std::string_view hmKey, std::string& sessionId) {
   sessionId.clear();
   const C2chAPIInfo* profile = ctx.cfg ? ctx.cfg->CurrentProfile() : nullptr;
-  if (profile == nullptr || ctx.setting == nullptr) return -1;
+  if (profile == nullptr || ctx.apiSession == nullptr) return -1;
   const std::optional<LoginRequest> login =
       BuildLoginRequest(*ctx.cfg, *profile, loginId, password, appKey, ct, hmKey);
 
-  ApiSessionCache& session = ctx.setting->Session();
+  ApiSessionCache& session = *ctx.apiSession;
   {
     // The reuse test and the time stamp of a new attempt happen under one
     // hold of the lock; the login itself runs without it, so two workers

@@ -13,6 +13,7 @@
 #include "net/Request.h"
 #include "net/UpstreamClient.h"
 #include "platform/TextCodec.h"
+#include "acquire/ApiSessionCache.h"
 #include "config/CSetting.h"
 #include "config/StringTable.h"
 
@@ -94,13 +95,13 @@ void LoginCredentials(const SettingValues& cfg, std::string& loginId, std::strin
 }
 
 void StoreSessionId(CGateway& ctx, const std::string& sessionId) {
-  ApiSessionCache& session = ctx.setting->Session();
+  ApiSessionCache& session = *ctx.apiSession;
   std::lock_guard lock(session.mutex);
   session.sessionId = sessionId;
 }
 
 void ClearSessionId(CGateway& ctx) {
-  ApiSessionCache& session = ctx.setting->Session();
+  ApiSessionCache& session = *ctx.apiSession;
   std::lock_guard lock(session.mutex);
   session.sessionId.clear();
 }
@@ -234,7 +235,7 @@ AttemptOutcome RequestDat(CGateway& ctx, const Request& header, std::int64_t& by
 }  // namespace
 
 RouteResult GetDatByApi(CGateway& ctx, const Request& request, const RouteOptions&) {
-  if (!ctx.cfg || ctx.setting == nullptr) return RouteResult::Failure(-1);
+  if (!ctx.cfg || ctx.apiSession == nullptr) return RouteResult::Failure(-1);
   // A refused session is cleared, so the second pass logs in anew; a second
   // refusal ends the request.
   for (int pass = 0; pass < 2; ++pass) {

@@ -5,7 +5,6 @@
 #include "acquire/CDatCache.h"
 #include "acquire/DatAnswer.h"
 #include "acquire/HtmlConverter.h"
-#include "config/CSetting.h"
 #include "net/CGateway.h"
 #include "net/GzipBody.h"
 #include "net/IShell.h"
@@ -119,7 +118,7 @@ Page FetchPage(CGateway& ctx, const Request& request, bool gzip, const PageAsk& 
   reply.body.clear();
 
   static const CBregOnig unloaded(false);
-  const CBregOnig& engine = ctx.setting != nullptr ? ctx.setting->Bregexp() : unloaded;
+  const CBregOnig& engine = ctx.regex != nullptr ? *ctx.regex : unloaded;
   ConvertCall call;
   call.cachedCount = ask.cachedCount;
   call.firstExpected = ask.firstExpected;

@@ -4,16 +4,18 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
 #include "config/PatternSets.h"
-#include "platform/CBregOnig.h"
 #include "platform/IniFile.h"
 #include "platform/TextCodec.h"
 
 namespace tav {
 
-CSetting::CSetting(bool loadRegexEngine) : bregexp_(std::make_unique<CBregOnig>(loadRegexEngine)) {
+CSetting::CSetting() {
   SettingValues defaults;
   FillDefaultPatternSets(defaults.PatternSets);
   snapshot_ = std::make_shared<const SettingValues>(std::move(defaults));
@@ -169,58 +171,10 @@ class SettingsWriter {
   IniFile& ini_;
 };
 
-// --- load, section by section ---
-
-void LoadSetting(const SettingsReader& in, SettingValues& v) {
-  constexpr std::u16string_view s = u"Setting";
-  in.Keep(s, u"GatewayHost", v.GatewayHost);
-  v.GatewayPort = in.Int(s, u"GatewayPort", 8822);
-  v.DatMode = in.Int(s, u"DatMode", 2);
-  v.HtmlSSL = in.Int(s, u"HtmlSSL", 0);
-  v.SubjectSubback = in.Int(s, u"SubjectSubback", 0);
-  v.KakoLogHtml = in.Int(s, u"KakoLogHtml", 0);
-  v.WriteUrlencoded = in.Int(s, u"WriteUrlencoded", 0);
-  v.WriteAcceptHeader = in.Int(s, u"WriteAcceptHeader", 0);
-  in.Keep(s, u"AcceptHeader", v.AcceptHeader);
-  v.EnableFakeUA = in.Int(s, u"EnableFakeUA", 0);
-  in.Keep(s, u"FakeUA", v.FakeUA);
-}
-
-void LoadWindow(const SettingsReader& in, SettingValues& v) {
-  constexpr std::u16string_view s = u"Window";
-  in.ColonList(s, u"Position", v.Position);
-  in.ColonList(s, u"ColumnOrder", v.ColumnOrder);
-  in.ColonList(s, u"ColumnWidth", v.ColumnWidth);
-  v.AlwaysOnTop = in.Int(s, u"AlwaysOnTop", 0);
-  v.WindowMinimize = in.Int(s, u"WindowMinimize", 0);
-  v.ExitDialog = in.Int(s, u"ExitDialog", 1);
-  v.GridLine = in.Int(s, u"GridLine", 0);
-  v.LogSort = in.Int(s, u"LogSort", 0);
-  v.LogMax = std::clamp(in.Int(s, u"LogMax", 25), 1, 50);
-}
-
-void LoadNetwork(const SettingsReader& in, SettingValues& v) {
-  constexpr std::u16string_view s = u"Network";
-  v.ConnectTimeOut = std::max(in.Int(s, u"ConnectTimeOut", 10000), 1000);
-  v.ReceiveTimeOut = std::max(in.Int(s, u"ReceiveTimeOut", 30000), 1000);
-  v.ProxyMode = in.Int(s, u"ProxyMode", 0);
-  in.Keep(s, u"Proxy", v.Proxy);
-  v.RecvBufferSize = std::max(in.Int(s, u"RecvBufferSize", 4096), 256);
-  v.MultiReadThread = in.Int(s, u"MultiReadThread", 1);
-  v.CloseConnection = in.Int(s, u"CloseConnection", 0);
-}
-
-void Load5ch(const SettingsReader& in, SettingValues& v) {
-  v.Use5ch = in.Int(u"5ch", u"5ch", 1);
-  v.NetworkReplace = in.Int(u"5ch", u"NetworkReplace", 1);
-}
-
 // Files of older versions numbered the profiles "Name0", "Name1", ...; they
 // are recognised by an empty "Name00".
 void LoadApiProfiles(const SettingsReader& in, SettingValues& v) {
   constexpr std::u16string_view s = u"2chAPI";
-  v.SIDTime = in.Int(s, u"SIDTime", -1);
-  v.Current = in.Int(s, u"Current", 0);
   const int count = Capped(in.Int(s, u"Count", 0));
   const bool twoDigits = !in.Text(s, Indexed(u"Name", 0)).empty();
   v.ApiProfiles.clear();
@@ -238,17 +192,6 @@ void LoadApiProfiles(const SettingsReader& in, SettingValues& v) {
     in.Take(s, key(u"UserAgentAuth"), profile.UserAgentAuth);
     v.ApiProfiles.push_back(std::move(profile));
   }
-}
-
-void LoadHtml(const SettingsReader& in, SettingValues& v) {
-  constexpr std::u16string_view s = u"HTML";
-  in.Keep(s, u"UserAgent", v.HtmlUserAgent);
-  v.ApplyAllUA = in.Int(s, u"ApplyAllUA", 1);
-  v.DiffMode = in.Int(s, u"DiffMode", 0);
-  v.DatCacheCount = in.Int(s, u"DatCacheCount", 50);
-  v.HtmlRemoveHalfSpace = in.Int(s, u"RemoveHalfSpace", 1);
-  v.FixBRBR = in.Int(s, u"FixBRBR", 1);
-  v.FixFTPBug = in.Int(s, u"FixFTPBug", 0);
 }
 
 // The stored sets replace the current ones only in a file of format
@@ -286,17 +229,6 @@ void LoadFtpBugEntries(const SettingsReader& in, SettingValues& v) {
   }
 }
 
-void LoadJaneStyle(const SettingsReader& in, SettingValues& v) {
-  in.Take(u"JaneStyle", u"Path", v.JaneStylePath);
-  in.Keep(u"JaneStyle", u"LogsPath", v.LogsPath);
-}
-
-void LoadJson(const SettingsReader& in, SettingValues& v) {
-  v.UseHtmlUA = in.Int(u"JSON", u"UseHtmlUA", 1);
-  in.Keep(u"JSON", u"UserAgent", v.JsonUserAgent);
-  v.JsonRemoveHalfSpace = in.Int(u"JSON", u"RemoveHalfSpace", 1);
-}
-
 void LoadAutoRules(const SettingsReader& in, SettingValues& v) {
   constexpr std::u16string_view s = u"AutoRule";
   const int count = Capped(in.Int(s, u"Count", 0));
@@ -308,9 +240,7 @@ void LoadAutoRules(const SettingsReader& in, SettingValues& v) {
   }
 }
 
-void LoadRonin(const SettingsReader& in, SettingValues& v) {
-  v.LoginAPI = in.Int(u"Ronin", u"LoginAPI", 0);
-  in.Keep(u"Ronin", u"ID", v.RoninID);
+void LoadRoninPass(const SettingsReader& in, SettingValues& v) {
   std::u16string stored = in.Text(u"Ronin", u"Pass");
   if (!stored.empty()) v.RoninPass.SetNarrow(CSetting::DecodePassword(Utf16ToCp932(stored)));
 }
@@ -375,56 +305,8 @@ void LoadDomain(const IniFile& ini, const SettingsReader& in, SettingValues& v, 
   d.BeSecondary = DomainHost(in, u"BeSecondary", d.BeSecondary);
 }
 
-// --- save, in the order of the file ---
-
-void SaveSetting(SettingsWriter& out, const SettingValues& v) {
-  constexpr std::u16string_view s = u"Setting";
-  out.Text(s, u"GatewayHost", v.GatewayHost);
-  out.Int(s, u"GatewayPort", v.GatewayPort);
-  out.Int(s, u"DatMode", v.DatMode);
-  out.Flag(s, u"HtmlSSL", v.HtmlSSL);
-  out.Flag(s, u"SubjectSubback", v.SubjectSubback);
-  out.Flag(s, u"KakoLogHtml", v.KakoLogHtml);
-  out.Flag(s, u"WriteUrlencoded", v.WriteUrlencoded);
-  out.Flag(s, u"WriteAcceptHeader", v.WriteAcceptHeader);
-  out.Text(s, u"AcceptHeader", v.AcceptHeader);
-  out.Flag(s, u"EnableFakeUA", v.EnableFakeUA);
-  out.Text(s, u"FakeUA", v.FakeUA);
-}
-
-void SaveWindow(SettingsWriter& out, const SettingValues& v) {
-  constexpr std::u16string_view s = u"Window";
-  out.ColonList(s, u"Position", v.Position);
-  out.ColonList(s, u"ColumnOrder", v.ColumnOrder);
-  out.ColonList(s, u"ColumnWidth", v.ColumnWidth);
-  out.Flag(s, u"AlwaysOnTop", v.AlwaysOnTop);
-  out.Flag(s, u"WindowMinimize", v.WindowMinimize);
-  out.Flag(s, u"ExitDialog", v.ExitDialog);
-  out.Flag(s, u"GridLine", v.GridLine);
-  out.Int(s, u"LogSort", v.LogSort);
-  out.Int(s, u"LogMax", v.LogMax);
-}
-
-void SaveNetwork(SettingsWriter& out, const SettingValues& v) {
-  constexpr std::u16string_view s = u"Network";
-  out.Int(s, u"ConnectTimeOut", v.ConnectTimeOut);
-  out.Int(s, u"ReceiveTimeOut", v.ReceiveTimeOut);
-  out.Int(s, u"ProxyMode", v.ProxyMode);
-  out.Text(s, u"Proxy", v.Proxy);
-  out.Int(s, u"RecvBufferSize", v.RecvBufferSize);
-  out.Flag(s, u"MultiReadThread", v.MultiReadThread);
-  out.Flag(s, u"CloseConnection", v.CloseConnection);
-}
-
-void Save5ch(SettingsWriter& out, const SettingValues& v) {
-  out.Flag(u"5ch", u"5ch", v.Use5ch);
-  out.Flag(u"5ch", u"NetworkReplace", v.NetworkReplace);
-}
-
 void SaveApiProfiles(SettingsWriter& out, const SettingValues& v) {
   constexpr std::u16string_view s = u"2chAPI";
-  out.Int(s, u"SIDTime", v.SIDTime);
-  out.Int(s, u"Current", v.Current);
   out.Int(s, u"Count", static_cast<int>(v.ApiProfiles.size()));
   for (std::size_t n = 0; n < v.ApiProfiles.size(); ++n) {
     const C2chAPIInfo& profile = v.ApiProfiles[n];
@@ -439,17 +321,6 @@ void SaveApiProfiles(SettingsWriter& out, const SettingValues& v) {
     out.Text(s, Indexed(u"XUserAgent", i), profile.XUserAgent);
     out.Text(s, Indexed(u"UserAgentAuth", i), profile.UserAgentAuth);
   }
-}
-
-void SaveHtml(SettingsWriter& out, const SettingValues& v) {
-  constexpr std::u16string_view s = u"HTML";
-  out.Text(s, u"UserAgent", v.HtmlUserAgent);
-  out.Flag(s, u"ApplyAllUA", v.ApplyAllUA);
-  out.Int(s, u"DiffMode", v.DiffMode);
-  out.Int(s, u"DatCacheCount", v.DatCacheCount);
-  out.Flag(s, u"RemoveHalfSpace", v.HtmlRemoveHalfSpace);
-  out.Flag(s, u"FixBRBR", v.FixBRBR);
-  out.Flag(s, u"FixFTPBug", v.FixFTPBug);
 }
 
 void SavePatternSets(SettingsWriter& out, const SettingValues& v) {
@@ -481,17 +352,6 @@ void SaveFtpBugEntries(SettingsWriter& out, const SettingValues& v) {
   }
 }
 
-void SaveJaneStyle(SettingsWriter& out, const SettingValues& v) {
-  out.Text(u"JaneStyle", u"Path", v.JaneStylePath);
-  out.Text(u"JaneStyle", u"LogsPath", v.LogsPath);
-}
-
-void SaveJson(SettingsWriter& out, const SettingValues& v) {
-  out.Flag(u"JSON", u"UseHtmlUA", v.UseHtmlUA);
-  out.Text(u"JSON", u"UserAgent", v.JsonUserAgent);
-  out.Flag(u"JSON", u"RemoveHalfSpace", v.JsonRemoveHalfSpace);
-}
-
 void SaveAutoRules(SettingsWriter& out, const SettingValues& v) {
   constexpr std::u16string_view s = u"AutoRule";
   out.Int(s, u"Count", static_cast<int>(v.AutoRules.size()));
@@ -502,9 +362,7 @@ void SaveAutoRules(SettingsWriter& out, const SettingValues& v) {
   }
 }
 
-void SaveRonin(SettingsWriter& out, const SettingValues& v) {
-  out.Flag(u"Ronin", u"LoginAPI", v.LoginAPI);
-  out.Text(u"Ronin", u"ID", v.RoninID);
+void SaveRoninPass(SettingsWriter& out, const SettingValues& v) {
   out.Text(u"Ronin", u"Pass", Ascii(CSetting::EncodePassword(v.RoninPass.Narrow())));
 }
 
@@ -585,6 +443,160 @@ std::string Base64Decode(std::string_view text) {
   return out;
 }
 
+// --- the key table ---
+
+// Each key of the file is named once, here, in the order of the file; both
+// loading and saving walk this table.
+
+struct LoadContext {
+  const IniFile& ini;
+  const SettingsReader& in;
+  std::vector<std::u16string>& warnings;
+};
+
+// A number. `missing` is the value of an absent key (not always the
+// built-in default); the value read is held within [min, max]. A flag is
+// written as 0 or 1.
+struct IntKey {
+  int SettingValues::*member;
+  int missing;
+  int min = std::numeric_limits<int>::min();
+  int max = std::numeric_limits<int>::max();
+  bool flag = false;
+};
+// A text. `keep`: an empty or absent value keeps the current text; else the
+// text is always taken, even when empty.
+struct TextKey {
+  CDoubleString SettingValues::*member;
+  bool keep = true;
+};
+// Numbers joined with colons.
+template <std::size_t N>
+struct ColonKey {
+  std::array<int, N> SettingValues::*member;
+};
+// Keys that belong together (a list with its count, the domains): read and
+// written by functions of their own.
+struct GroupKey {
+  void (*load)(const LoadContext&, SettingValues&);
+  void (*save)(SettingsWriter&, const SettingValues&);
+};
+
+struct SettingKey {
+  std::u16string_view section;
+  std::u16string_view key;
+  std::variant<IntKey, TextKey, ColonKey<4>, ColonKey<8>, GroupKey> field;
+};
+
+IntKey Flag(int SettingValues::*member, int missing) { return IntKey{member, missing, IntKey{}.min, IntKey{}.max, true}; }
+IntKey Number(int SettingValues::*member, int missing) { return IntKey{member, missing}; }
+IntKey AtLeast(int SettingValues::*member, int missing, int min) { return IntKey{member, missing, min}; }
+
+template <void (*Load)(const SettingsReader&, SettingValues&)>
+void LoadList(const LoadContext& context, SettingValues& v) {
+  Load(context.in, v);
+}
+
+void LoadDomains(const LoadContext& context, SettingValues& v) { LoadDomain(context.ini, context.in, v, context.warnings); }
+
+using V = SettingValues;
+const SettingKey kSettingKeys[] = {
+    {u"Setting", u"GatewayHost", TextKey{&V::GatewayHost}},
+    {u"Setting", u"GatewayPort", Number(&V::GatewayPort, 8822)},
+    {u"Setting", u"DatMode", Number(&V::DatMode, 2)},
+    {u"Setting", u"HtmlSSL", Flag(&V::HtmlSSL, 0)},
+    {u"Setting", u"SubjectSubback", Flag(&V::SubjectSubback, 0)},
+    {u"Setting", u"KakoLogHtml", Flag(&V::KakoLogHtml, 0)},
+    {u"Setting", u"WriteUrlencoded", Flag(&V::WriteUrlencoded, 0)},
+    {u"Setting", u"WriteAcceptHeader", Flag(&V::WriteAcceptHeader, 0)},
+    {u"Setting", u"AcceptHeader", TextKey{&V::AcceptHeader}},
+    {u"Setting", u"EnableFakeUA", Flag(&V::EnableFakeUA, 0)},
+    {u"Setting", u"FakeUA", TextKey{&V::FakeUA}},
+    {u"Window", u"Position", ColonKey<4>{&V::Position}},
+    {u"Window", u"ColumnOrder", ColonKey<8>{&V::ColumnOrder}},
+    {u"Window", u"ColumnWidth", ColonKey<8>{&V::ColumnWidth}},
+    {u"Window", u"AlwaysOnTop", Flag(&V::AlwaysOnTop, 0)},
+    {u"Window", u"WindowMinimize", Flag(&V::WindowMinimize, 0)},
+    {u"Window", u"ExitDialog", Flag(&V::ExitDialog, 1)},
+    {u"Window", u"GridLine", Flag(&V::GridLine, 0)},
+    {u"Window", u"LogSort", Number(&V::LogSort, 0)},
+    {u"Window", u"LogMax", IntKey{&V::LogMax, 25, 1, 50}},
+    {u"Network", u"ConnectTimeOut", AtLeast(&V::ConnectTimeOut, 10000, 1000)},
+    {u"Network", u"ReceiveTimeOut", AtLeast(&V::ReceiveTimeOut, 30000, 1000)},
+    {u"Network", u"ProxyMode", Number(&V::ProxyMode, 0)},
+    {u"Network", u"Proxy", TextKey{&V::Proxy}},
+    {u"Network", u"RecvBufferSize", AtLeast(&V::RecvBufferSize, 4096, 256)},
+    {u"Network", u"MultiReadThread", Flag(&V::MultiReadThread, 1)},
+    {u"Network", u"CloseConnection", Flag(&V::CloseConnection, 0)},
+    {u"5ch", u"5ch", Flag(&V::Use5ch, 1)},
+    {u"5ch", u"NetworkReplace", Flag(&V::NetworkReplace, 1)},
+    {u"2chAPI", u"SIDTime", Number(&V::SIDTime, -1)},
+    {u"2chAPI", u"Current", Number(&V::Current, 0)},
+    {u"2chAPI", u"Count", GroupKey{&LoadList<LoadApiProfiles>, &SaveApiProfiles}},
+    {u"HTML", u"UserAgent", TextKey{&V::HtmlUserAgent}},
+    {u"HTML", u"ApplyAllUA", Flag(&V::ApplyAllUA, 1)},
+    {u"HTML", u"DiffMode", Number(&V::DiffMode, 0)},
+    {u"HTML", u"DatCacheCount", Number(&V::DatCacheCount, 50)},
+    {u"HTML", u"RemoveHalfSpace", Flag(&V::HtmlRemoveHalfSpace, 1)},
+    {u"HTML", u"FixBRBR", Flag(&V::FixBRBR, 1)},
+    {u"HTML", u"FixFTPBug", Flag(&V::FixFTPBug, 0)},
+    {u"Bregexp", u"Ver", GroupKey{&LoadList<LoadPatternSets>, &SavePatternSets}},
+    {u"FTPBug", u"Count", GroupKey{&LoadList<LoadFtpBugEntries>, &SaveFtpBugEntries}},
+    {u"JaneStyle", u"Path", TextKey{&V::JaneStylePath, false}},
+    {u"JaneStyle", u"LogsPath", TextKey{&V::LogsPath}},
+    {u"JSON", u"UseHtmlUA", Flag(&V::UseHtmlUA, 1)},
+    {u"JSON", u"UserAgent", TextKey{&V::JsonUserAgent}},
+    {u"JSON", u"RemoveHalfSpace", Flag(&V::JsonRemoveHalfSpace, 1)},
+    {u"AutoRule", u"Count", GroupKey{&LoadList<LoadAutoRules>, &SaveAutoRules}},
+    {u"Ronin", u"LoginAPI", Flag(&V::LoginAPI, 0)},
+    {u"Ronin", u"ID", TextKey{&V::RoninID}},
+    {u"Ronin", u"Pass", GroupKey{&LoadList<LoadRoninPass>, &SaveRoninPass}},
+    {u"Domain", u"Primary", GroupKey{&LoadDomains, &SaveDomain}},
+};
+
+void LoadKey(const SettingKey& entry, const LoadContext& context, SettingValues& v) {
+  const SettingsReader& in = context.in;
+  std::visit(
+      [&](const auto& field) {
+        using Field = std::decay_t<decltype(field)>;
+        if constexpr (std::is_same_v<Field, IntKey>) {
+          v.*field.member = std::clamp(in.Int(entry.section, entry.key, field.missing), field.min, field.max);
+        } else if constexpr (std::is_same_v<Field, TextKey>) {
+          if (field.keep) {
+            in.Keep(entry.section, entry.key, v.*field.member);
+          } else {
+            in.Take(entry.section, entry.key, v.*field.member);
+          }
+        } else if constexpr (std::is_same_v<Field, GroupKey>) {
+          field.load(context, v);
+        } else {
+          in.ColonList(entry.section, entry.key, v.*field.member);
+        }
+      },
+      entry.field);
+}
+
+void SaveKey(const SettingKey& entry, SettingsWriter& out, const SettingValues& v) {
+  std::visit(
+      [&](const auto& field) {
+        using Field = std::decay_t<decltype(field)>;
+        if constexpr (std::is_same_v<Field, IntKey>) {
+          if (field.flag) {
+            out.Flag(entry.section, entry.key, v.*field.member);
+          } else {
+            out.Int(entry.section, entry.key, v.*field.member);
+          }
+        } else if constexpr (std::is_same_v<Field, TextKey>) {
+          out.Text(entry.section, entry.key, v.*field.member);
+        } else if constexpr (std::is_same_v<Field, GroupKey>) {
+          field.save(out, v);
+        } else {
+          out.ColonList(entry.section, entry.key, v.*field.member);
+        }
+      },
+      entry.field);
+}
+
 }  // namespace
 
 int CSetting::Load(const std::string& path) {
@@ -596,20 +608,9 @@ int CSetting::Load(const std::string& path) {
 
   SettingValues copy = *Snapshot();
   const SettingsReader in(ini);
-  LoadSetting(in, copy);
-  LoadWindow(in, copy);
-  LoadNetwork(in, copy);
-  Load5ch(in, copy);
-  LoadApiProfiles(in, copy);
-  LoadHtml(in, copy);
-  LoadPatternSets(in, copy);
-  LoadFtpBugEntries(in, copy);
-  LoadJaneStyle(in, copy);
-  LoadJson(in, copy);
-  LoadAutoRules(in, copy);
-  LoadRonin(in, copy);
   loadWarnings_.clear();
-  LoadDomain(ini, in, copy, loadWarnings_);
+  const LoadContext context{ini, in, loadWarnings_};
+  for (const SettingKey& entry : kSettingKeys) LoadKey(entry, context, copy);
   Publish(std::move(copy));
   return 0;
 }
@@ -619,19 +620,7 @@ int CSetting::Save() {
   const std::shared_ptr<const SettingValues> values = Snapshot();
   IniFile ini;
   SettingsWriter out(ini);
-  SaveSetting(out, *values);
-  SaveWindow(out, *values);
-  SaveNetwork(out, *values);
-  Save5ch(out, *values);
-  SaveApiProfiles(out, *values);
-  SaveHtml(out, *values);
-  SavePatternSets(out, *values);
-  SaveFtpBugEntries(out, *values);
-  SaveJaneStyle(out, *values);
-  SaveJson(out, *values);
-  SaveAutoRules(out, *values);
-  SaveRonin(out, *values);
-  SaveDomain(out, *values);
+  for (const SettingKey& entry : kSettingKeys) SaveKey(entry, out, *values);
   return ini.SaveFile(iniPath_) == IniFile::kOk ? 0 : -1;
 }
 

@@ -1,7 +1,6 @@
 #pragma once
-// The process-wide settings object: the published snapshot of the values,
-// the INI file behind them, the dispatch lock, the API session cache and the
-// regular-expression bridge.
+// The process-wide settings object: the published snapshot of the values and
+// the INI file behind them.
 //
 // Workers take one snapshot per request (Snapshot()) and never see a value
 // change under them; the main thread edits a copy and publishes it whole.
@@ -17,20 +16,10 @@
 
 namespace tav {
 
-class CBregOnig;
-
-// Session id of the board API shared by all workers, never saved.
-struct ApiSessionCache {
-  std::mutex mutex;            // guards both fields
-  std::string sessionId;       // narrow text
-  std::int64_t sessionTime = 0;  // seconds since 1970 of the last login attempt
-};
-
 class CSetting {
  public:
-  // Built-in defaults; `loadRegexEngine` false builds the object as if the
-  // regular-expression library were missing.
-  explicit CSetting(bool loadRegexEngine = true);
+  // Built-in defaults.
+  CSetting();
   virtual ~CSetting();
   CSetting(const CSetting&) = delete;
   CSetting& operator=(const CSetting&) = delete;
@@ -58,11 +47,6 @@ class CSetting {
   // Column order 0..7 and the default widths.
   void ResetColumns();
 
-  std::recursive_mutex& DispatchLock() { return dispatchLock_; }
-  ApiSessionCache& Session() { return session_; }
-  CBregOnig& Bregexp() { return *bregexp_; }
-  const CBregOnig& Bregexp() const { return *bregexp_; }
-
   // Stored form of the Ronin password: each byte XOR its position, Base64.
   static std::string EncodePassword(std::string_view password);
   static std::string DecodePassword(std::string_view stored);
@@ -72,9 +56,6 @@ class CSetting {
   std::shared_ptr<const SettingValues> snapshot_;
   std::string iniPath_;
   std::vector<std::u16string> loadWarnings_;
-  std::recursive_mutex dispatchLock_;
-  ApiSessionCache session_;
-  std::unique_ptr<CBregOnig> bregexp_;
 };
 
 }  // namespace tav

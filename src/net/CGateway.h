@@ -11,16 +11,18 @@
 
 namespace tav {
 
-class CSetting;
+class CBregOnig;
 class CDatCache;
 class IShell;
+struct ApiSessionCache;
 
 // Codes of route steps that end in something other than a plain failure.
 inline constexpr int kStatusFtpBug = -99;     // "ftp:// bug thread ?"
 inline constexpr int kStatusPastLog = -999;   // "過去ログ"
 
 struct CGateway {
-  CSetting* setting = nullptr;                  // dispatch lock, session cache, regex bridge
+  const CBregOnig* regex = nullptr;             // the pattern engine; none: regex mode is off
+  ApiSessionCache* apiSession = nullptr;        // the board API's session, shared by all workers
   std::shared_ptr<const SettingValues> cfg;     // the values for this request
   IShell* shell = nullptr;
   CDatCache* datCache = nullptr;

@@ -19,6 +19,7 @@
 #include "server/RequestAssembler.h"
 #include "platform/HostResolver.h"
 #include "config/CSetting.h"
+#include "platform/CBregOnig.h"
 
 namespace tav {
 namespace {
@@ -45,7 +46,11 @@ void SetNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL, 0) | O_N
 }  // namespace
 
 ProxyServer::ProxyServer(CSetting& setting, IShell& shell, CDatCache* datCache)
-    : setting_(setting), shell_(shell), datCache_(datCache), clock_(&Clock::System()) {}
+    : setting_(setting),
+      shell_(shell),
+      regex_(std::make_unique<CBregOnig>(true)),
+      datCache_(datCache),
+      clock_(&Clock::System()) {}
 
 ProxyServer::~ProxyServer() { Stop(); }
 
@@ -155,7 +160,8 @@ void ProxyServer::ServeConnection(CBrowserSocket& record) {
     if (verdict == RequestAssembler::Verdict::Incomplete) continue;
 
     CGateway ctx;
-    ctx.setting = &setting_;
+    ctx.regex = regex_.get();
+    ctx.apiSession = &apiSession_;
     ctx.cfg = setting_.Snapshot();
     ctx.shell = &shell_;
     ctx.datCache = datCache_;
@@ -167,7 +173,7 @@ void ProxyServer::ServeConnection(CBrowserSocket& record) {
     if (verdict == RequestAssembler::Verdict::BodyTooLarge) {
       LogBadRequest(ctx, request.Text());
     } else {
-      std::unique_lock<std::recursive_mutex> lock(setting_.DispatchLock(), std::defer_lock);
+      std::unique_lock<std::recursive_mutex> lock(dispatchLock_, std::defer_lock);
       if (ctx.cfg->MultiReadThread == 0) lock.lock();
       result = DispatchRequest(ctx, request.Text());
     }

@@ -10,9 +10,12 @@
 #include <string>
 #include <thread>
 
+#include "acquire/ApiSessionCache.h"
+
 namespace tav {
 
 class Clock;
+class CBregOnig;
 class CSetting;
 class CDatCache;
 class IShell;
@@ -48,6 +51,9 @@ class ProxyServer {
   // Connections whose worker has not finished yet.
   std::size_t ActiveConnections() const;
 
+  // The board API's session, shared by every request of this server.
+  ApiSessionCache& ApiSession() { return apiSession_; }
+
   // The clock handed to every request (tests move time with their own).
   // Call before CreateListener().
   void SetClock(const Clock& clock) { clock_ = &clock; }
@@ -60,6 +66,9 @@ class ProxyServer {
 
   CSetting& setting_;
   IShell& shell_;
+  std::recursive_mutex dispatchLock_;  // serialises requests when MultiReadThread is 0
+  ApiSessionCache apiSession_;
+  std::unique_ptr<CBregOnig> regex_;
   CDatCache* datCache_;
   const Clock* clock_;
   int listenSocket_ = -1;

@@ -171,12 +171,12 @@ class ApiEndToEnd : public ::testing::Test {
   }
 
   std::string CachedSessionId() {
-    ApiSessionCache& session = proxy_->Setting().Session();
+    ApiSessionCache& session = proxy_->Server().ApiSession();
     std::lock_guard lock(session.mutex);
     return session.sessionId;
   }
   std::int64_t CachedSessionTime() {
-    ApiSessionCache& session = proxy_->Setting().Session();
+    ApiSessionCache& session = proxy_->Server().ApiSession();
     std::lock_guard lock(session.mutex);
     return session.sessionTime;
   }

@@ -172,7 +172,8 @@ std::string DatTheProxyMakes(CSetting& setting, const std::string& page) {
   auto cfg = setting.Snapshot();
   std::string out;
   ConvertCall call;
-  ConvertPage(ChooseConverter(page, *cfg, setting.Bregexp()), page, out, call, *cfg, setting.Bregexp());
+  const CBregOnig engine(true);
+  ConvertPage(ChooseConverter(page, *cfg, engine), page, out, call, *cfg, engine);
   return out;
 }
 

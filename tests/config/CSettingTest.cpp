@@ -58,7 +58,7 @@ class CSettingFile : public ::testing::Test {
   }
 
   TempDir dir_;
-  CSetting setting_{false};
+  CSetting setting_;
   std::shared_ptr<const SettingValues> snapshot_;
 };
 
@@ -226,7 +226,7 @@ TEST_F(CSettingFile, EverySettingSurvivesASaveAndLoad) {
   ASSERT_EQ(setting_.Save(), 0);
   const SettingValues saved = Values();
 
-  CSetting reloaded(false);
+  CSetting reloaded;
   ASSERT_EQ(reloaded.Load(Path()), 0);
   const SettingValues& v = *reloaded.Snapshot();
   EXPECT_EQ(v.GatewayHost, saved.GatewayHost);

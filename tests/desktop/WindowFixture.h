@@ -20,7 +20,7 @@ namespace tav::test {
 struct WindowFixture {
   using Configure = std::function<void(SettingValues&)>;
 
-  explicit WindowFixture(const Configure& configure = {}, bool prepareWindow = true) : setting(false) {
+  explicit WindowFixture(const Configure& configure = {}, bool prepareWindow = true) {
     if (configure) setting.Update(configure);
     session = std::make_unique<DesktopSession>(setting, boxes, QString());
     Window().SetTrayAvailabilityProbe([this] { return trayAvailable; });
