@@ -5,6 +5,7 @@
 #include "acquire/CDatCache.h"
 #include "acquire/DatAnswer.h"
 #include "acquire/HtmlConverter.h"
+#include "acquire/PageConversion.h"
 #include "net/CGateway.h"
 #include "net/IShell.h"
 #include "net/RequestParser.h"
@@ -192,7 +193,11 @@ int FetchThreadHtml(CGateway& ctx, std::string_view request, std::int64_t& bytes
     ConvertCall call;
     call.cachedCount = cachedCount;
     call.firstExpected = FirstExpectedPost(segmentKind, posts, index);
-    count = ConvertPage(ChooseConverter(page, cfg, engine), page, text, call, cfg, engine);
+    // A page without posts fails here (nothing is sent), so that a reader
+    // never replaces its log with an empty dat.
+    PageConversion converted = ConvertThreadPage(page, call, cfg, engine);
+    count = converted.result;
+    text = std::move(converted.text);
   }
 
   if (count == kConvertOverload) return SendOverloadAnswer(ctx, bytesSent);

@@ -44,6 +44,13 @@ void FillDefaultPatternSets(std::vector<CRegexpPatternInfo>& sets) {
       u"ver 07.0.0",
       R"re(/<span class="number">(\d+)<\/span><span class="name">(.+?)<\/span><span class="date">(.+?)<\/span><\/div><div class="message"><span class="escaped">(.+?)<\/span><\/div><\/div>/)re",
       kBeSpan, kMailNameDiv, kNameBold));
+  // Today's main-board layout: one "clear post" element per post, the ID in
+  // its own span after the date, the mail link's "rel" before its "href"
+  // (its target may be the e-mail protection's, which the converter decodes).
+  sets.push_back(MakeSet(
+      u"ver 07.7 clear post",
+      R"re(/<span class="postid">(\d+)<\/span><span class="postusername">(.*?)<\/span><\/div><span[^>]*><span class="date">(.+?)<\/span>(?:<span class="uid">(.*?)<\/span>)?.*?<div class="post-content">(.*?)<\/div><\/div>/)re",
+      kBeSpan, R"re(/<a [^>]*?href="(?:mailto:)?([^"]*)"[^>]*>(.+)<\/a>/)re", kNameBold));
 }
 
 }  // namespace tav
