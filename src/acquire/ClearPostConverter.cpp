@@ -106,6 +106,20 @@ int ClearPostConverter::HandlePost(std::string_view block, int* lastPost) {
   const std::size_t content = Find(block, kContentClass);
   const std::string_view header = block.substr(0, content);
 
+  // The message: the content element, closed by the end tag of its own
+  // name. A post whose content does not close is where the posts end.
+  std::string_view message;
+  if (content != npos) {
+    const std::size_t tagStart = block.rfind('<', content);
+    const std::size_t open = Find(block, ">", content);
+    if (tagStart == npos || open == npos) return kEndOfPosts;
+    const std::string_view tag = block.substr(tagStart + 1, content - tagStart - 1);
+    closeTag_.assign("</").append(tag.substr(0, tag.find_first_of(" \t\r\n"))).push_back('>');
+    const std::size_t close = Find(block, closeTag_, open + 1);
+    if (close == npos) return kEndOfPosts;
+    message = block.substr(open + 1, close - open - 1);
+  }
+
   const int number = html::ReadNumber(Between(header, kNumberOpen, kSpanClose).value_or(""));
   if (lastPost != nullptr) *lastPost = number;
   if (auto refused = writer_.Refusal(number)) return *refused;
@@ -134,17 +148,9 @@ int ClearPostConverter::HandlePost(std::string_view block, int* lastPost) {
   AppendBe(header);
 
   if (content == npos) return kConvertNoDateOrMessage;
-  // The content element closes with the end tag of its own name.
-  const std::size_t tagStart = block.rfind('<', content);
-  const std::size_t open = Find(block, ">", content);
-  if (tagStart == npos || open == npos) return kEndOfPosts;
-  const std::string_view tag = block.substr(tagStart + 1, content - tagStart - 1);
-  const std::string closeTag = "</" + std::string(tag.substr(0, tag.find(' '))) + ">";
-  const std::size_t close = Find(block, closeTag, open + 1);
-  if (close == npos) return kEndOfPosts;
-  const std::string_view message = cleaner_.Clean(CutField(block.substr(open + 1, close - open - 1)),
-                                                  {options_.removeHalfSpace, options_.fixBrBr, true});
-  return writer_.AddPost(name_, mail_, date_, message) ? 0 : kConvertOutputFull;
+  const std::string_view cleaned =
+      cleaner_.Clean(CutField(message), {options_.removeHalfSpace, options_.fixBrBr, true});
+  return writer_.AddPost(name_, mail_, date_, cleaned) ? 0 : kConvertOutputFull;
 }
 
 // The name is the bold text (from the first "<b>" to the last "</b>", so

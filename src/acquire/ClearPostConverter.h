@@ -44,6 +44,7 @@ class ClearPostConverter {
   std::string name_;
   std::string mail_;
   std::string date_;
+  std::string closeTag_;
   std::string scratch_;
 };
 

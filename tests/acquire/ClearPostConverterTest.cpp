@@ -124,6 +124,8 @@ TEST(ClearPostConverter, BadInputFailsOrStopsButNeverHangs) {
       {"post without its content", without(two, "class=\"post-content\""), kConvertNoDateOrMessage},
       {"last post without its end: the posts before it", cut(two), 1},
       {"adult post without its end", cut(adult), 1},
+      {"no deleted-post lines for a post without its end",
+       cut(testpages::PageUtf8(Layout::kClearPost, kTitle, Numbered({1, 2, 5}))), 2},
       {"number that is not a number: left out", replace(two, "postid\">2<", "postid\">二<"), 1},
       {"mixed layouts: the clear posts are read",
        two + testpages::PageUtf8(Layout::kMeta, "x", Numbered({3})), 2},
@@ -164,6 +166,7 @@ TEST(ClearPostChoice, MarkersAheadOfTheDlFallbackAndTheSixthPatternSet) {
   // Regex mode on or off, the main-board page gives the same dat.
   FillDefaultPatternSets(cfg.PatternSets);
   auto posts = Numbered({1, 2, 4});
+  posts[0].id = "";
   posts[1].mail = "who@example.com";
   posts[1].protectedMail = true;
   posts[2].name = "トリ</b>◆Abc.dEf12 <b>";
