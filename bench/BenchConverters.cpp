@@ -3,6 +3,7 @@
 // once). Prints MB/s for each run and, at the end, each converter's time as
 // a multiple of the scan's. "Choice" is the layout choice with the default
 // pattern sets (regex mode on), which the HTML route runs before converting.
+// Today's "clear post" layout is measured beside the meta layout it follows.
 
 #include <benchmark/benchmark.h>
 
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "acquire/ClearPostConverter.h"
 #include "acquire/ConverterTestPages.h"
 #include "acquire/HtmlConverter.h"
 #include "config/PatternSets.h"
@@ -143,7 +145,9 @@ int main(int argc, char** argv) {
                  {"dtspan", Layout::kDtSpan},
                  {"meta", Layout::kMeta},
                  {"meta-noid", Layout::kMetaWithoutId},
-                 {"dl", Layout::kDl}};
+                 {"dl", Layout::kDl},
+                 {"clearpost", Layout::kClearPost},
+                 {"clearpost-adult", Layout::kClearPostAdult}};
   for (const auto& l : layouts) {
     std::printf("page %-10s %zu bytes, %d posts\n", l.name, PageOf(l.layout).size(), kPosts);
     benchmark::RegisterBenchmark((std::string("Scan/") + l.name).c_str(), Scan, l.layout);
@@ -152,11 +156,15 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("DtSpan/dtspan", Marker, Layout::kDtSpan, &tav::ConvertDtSpanPage);
   benchmark::RegisterBenchmark("Meta/meta", Marker, Layout::kMeta, &tav::ConvertMetaPage);
   benchmark::RegisterBenchmark("Dl/dl", Marker, Layout::kDl, &tav::ConvertDlPage);
+  benchmark::RegisterBenchmark("ClearPost/clearpost", Marker, Layout::kClearPost, &tav::ClearPostConverter::Convert);
+  benchmark::RegisterBenchmark("ClearPost/clearpost-adult", Marker, Layout::kClearPostAdult,
+                               &tav::ClearPostConverter::Convert);
   benchmark::RegisterBenchmark("Pattern0/dl", Pattern, Layout::kDl, std::size_t{0});
   benchmark::RegisterBenchmark("Pattern1/div", Pattern, Layout::kDiv, std::size_t{1});
   benchmark::RegisterBenchmark("Pattern2/dtspan", Pattern, Layout::kDtSpan, std::size_t{2});
   benchmark::RegisterBenchmark("Pattern3/meta", Pattern, Layout::kMeta, std::size_t{3});
   benchmark::RegisterBenchmark("Pattern4/meta-noid", Pattern, Layout::kMetaWithoutId, std::size_t{4});
+  benchmark::RegisterBenchmark("Pattern5/clearpost", Pattern, Layout::kClearPost, std::size_t{5});
   for (const auto& l : layouts) {
     benchmark::RegisterBenchmark((std::string("Choice/") + l.name).c_str(), Choice, l.layout);
   }

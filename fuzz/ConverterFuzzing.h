@@ -37,7 +37,7 @@ inline ConverterInput Prepare(const std::uint8_t* data, std::size_t size) {
 
 inline void Check(const ConverterInput& input, int result, const std::string& out) {
   const bool knownCode = result == kConvertNoTitleEnd || result == kConvertNoDd || result == kConvertNoBold ||
-                         result == kConvertNoDateOrMessage || result == kConvertOutputFull ||
+                         result == kConvertNoDateOrMessage || result == kConvertOutputFull || result == kConvertNoPost ||
                          result == kConvertOverload || result == kConvertBadGroups;
   if (result < -1 && !knownCode) {
     std::fprintf(stderr, "unexpected result %d\n", result);

@@ -38,6 +38,7 @@ inline constexpr int kConvertNoDd = -2;            // dl layout: name part not f
 inline constexpr int kConvertNoBold = -3;          // dl layout: name without "<b>"
 inline constexpr int kConvertNoDateOrMessage = -4;
 inline constexpr int kConvertOutputFull = -5;      // output would outgrow page length + 65,535 bytes
+inline constexpr int kConvertNoPost = -6;          // a page from which no post was read (see PageConversion.h)
 inline constexpr int kConvertOverload = -11;       // title "もうずっと人大杉"
 inline constexpr int kConvertBadGroups = -555;     // post pattern with other than 4 or 5 groups
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "acquire/ClearPostConverter.h"
 #include "acquire/HtmlText.h"
 #include "platform/CBregOnig.h"
 #include "config/SettingValues.h"
@@ -48,6 +49,7 @@ ConverterChoice ChooseConverter(std::string_view page, const SettingValues& cfg,
   if (html::Contains(page, "<div class=\"number\">")) return {ConverterKind::kDiv, -1};
   if (html::Contains(page, "<dt class=\"\"><span class=\"number\">")) return {ConverterKind::kDtSpan, -1};
   if (html::Contains(page, "<div class=\"meta\"><span class=\"number\">")) return {ConverterKind::kMeta, -1};
+  if (ClearPostConverter::Recognises(page)) return {ConverterKind::kClearPost, -1};
   return {ConverterKind::kDl, -1};
 }
 
@@ -67,6 +69,8 @@ int ConvertPage(const ConverterChoice& choice, std::string_view page, std::strin
       return ConvertDtSpanPage(page, out, call, options);
     case ConverterKind::kMeta:
       return ConvertMetaPage(page, out, call, options);
+    case ConverterKind::kClearPost:
+      return ClearPostConverter::Convert(page, out, call, options);
     case ConverterKind::kDl:
       break;
   }

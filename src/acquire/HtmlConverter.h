@@ -35,7 +35,7 @@ int ConvertDlPage(std::string_view page, std::string& out, const ConvertCall& ca
 int ConvertPatternPage(std::string_view page, std::string& out, const ConvertCall& call,
                        const HtmlConvertOptions& options, const CRegexpPatternInfo& set, const CBregOnig& engine);
 
-enum class ConverterKind { kPattern, kDiv, kDtSpan, kMeta, kDl };
+enum class ConverterKind { kPattern, kDiv, kDtSpan, kMeta, kClearPost, kDl };
 
 struct ConverterChoice {
   ConverterKind kind = ConverterKind::kDl;

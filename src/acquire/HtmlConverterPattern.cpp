@@ -149,6 +149,8 @@ class PatternConverter {
     const char* end = start + element_.size();
     if (engine_.BMatch(set_.mailName.Narrow(), start, end, mailName_.Out(), message_) > 0) {
       mailText_.assign(Group(mailName_.Get(), 1));
+      // A mail link hidden by the board's e-mail protection.
+      if (auto address = html::ProtectedEmailOf(mailText_)) mailText_ = std::move(*address);
       nameText_.assign(Group(mailName_.Get(), 2));
     } else if (engine_.BMatch(set_.name.Narrow(), start, end, name_.Out(), message_) > 0) {
       nameText_.assign(Group(name_.Get(), 1));

@@ -5,6 +5,7 @@
 #include "acquire/CDatCache.h"
 #include "acquire/DatAnswer.h"
 #include "acquire/HtmlConverter.h"
+#include "acquire/PageConversion.h"
 #include "net/CGateway.h"
 #include "net/GzipBody.h"
 #include "net/IShell.h"
@@ -122,7 +123,11 @@ Page FetchPage(CGateway& ctx, const Request& request, bool gzip, const PageAsk& 
   ConvertCall call;
   call.cachedCount = ask.cachedCount;
   call.firstExpected = ask.firstExpected;
-  page.count = ConvertPage(ChooseConverter(text, cfg, engine), text, page.text, call, cfg, engine);
+  // A page without posts fails here (nothing is sent), so that a reader
+  // never replaces its log with an empty dat.
+  PageConversion converted = ConvertThreadPage(text, call, cfg, engine);
+  page.count = converted.result;
+  page.text = std::move(converted.text);
   return page;
 }
 

@@ -199,6 +199,14 @@ std::string DecodeProtectedEmail(std::string_view hexDigits) {
   return address;
 }
 
+std::optional<std::string> ProtectedEmailOf(std::string_view linkTarget) {
+  constexpr std::string_view kCode = "email-protection#";
+  const std::size_t at = Find(linkTarget, kCode);
+  if (at == npos) return std::nullopt;
+  const std::string_view digits = linkTarget.substr(at + kCode.size());
+  return DecodeProtectedEmail(digits.substr(0, HexRunLength(digits)));
+}
+
 std::string DecodeEmailSpans(std::string_view name) {
   if (!Contains(name, kEmailSpan)) return std::string(name);
   std::string out;

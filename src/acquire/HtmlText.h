@@ -56,6 +56,10 @@ std::string DecodeProtectedEmail(std::string_view hexDigits);
 // Length of the run of hexadecimal digits at the start of `text`.
 std::size_t HexRunLength(std::string_view text);
 
+// The address a link target of the e-mail protection stands for (the hex
+// digits after "email-protection#"); nothing for any other target.
+std::optional<std::string> ProtectedEmailOf(std::string_view linkTarget);
+
 // Every protected e-mail span of a name replaced by its address.
 std::string DecodeEmailSpans(std::string_view name);
 

@@ -4,9 +4,26 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 
 namespace tav {
+
+namespace {
+
+// A whole decimal number from -1 up.
+bool ReadCount(const std::string& text, int& count) {
+  if (text.empty()) return false;
+  std::size_t used = 0;
+  try {
+    count = std::stoi(text, &used);
+  } catch (const std::exception&) {
+    return false;
+  }
+  return used == text.size() && count >= -1;
+}
+
+}  // namespace
 
 CommandLine CommandLine::Parse(const std::vector<std::string>& args) {
   CommandLine options;
@@ -28,6 +45,18 @@ CommandLine CommandLine::Parse(const std::vector<std::string>& args) {
       options.iniPath = args[++i];
     } else if (arg.rfind("--ini=", 0) == 0) {
       options.iniPath = arg.substr(6);
+    } else if (arg == "--convert") {
+      if (i + 1 >= args.size()) {
+        options.error = "--convert needs a page file";
+        return options;
+      }
+      options.convertPage = args[++i];
+    } else if (arg == "--cached") {
+      if (i + 1 >= args.size() || !ReadCount(args[i + 1], options.cachedCount)) {
+        options.error = "--cached needs a post count";
+        return options;
+      }
+      ++i;
     } else {
       options.error = "unknown argument: " + arg;
       return options;
@@ -38,6 +67,7 @@ CommandLine CommandLine::Parse(const std::vector<std::string>& args) {
 
 std::string CommandLine::Usage() {
   return "Usage: tavrilox [--headless] [--ini PATH] [--init] [--help] [--version]\n"
+         "       tavrilox --convert PAGE [--cached M] [--ini PATH]\n"
          "\n"
          "A local HTTP proxy for 2ch-family board readers (default 127.0.0.1:8822).\n"
          "\n"
@@ -48,6 +78,9 @@ std::string CommandLine::Usage() {
          "               folder is not writable)\n"
          "  --init       write a settings file with every default when there is\n"
          "               none yet, then exit\n"
+         "  --convert PAGE  print the dat made of a saved read.cgi page (Shift_JIS,\n"
+         "               as the board sends it) and name the converter on stderr;\n"
+         "               --cached M converts as a refresh after M cached posts\n"
          "  --help       show this text\n"
          "  --version    show the version\n";
 }

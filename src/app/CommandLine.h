@@ -11,6 +11,8 @@ struct CommandLine {
   bool version = false;
   bool init = false;              // write a default settings file when there is none, then exit
   std::optional<std::string> iniPath;
+  std::optional<std::string> convertPage;  // --convert: a saved read.cgi page to print as dat
+  int cachedCount = -1;                    // --cached: posts the reader already holds
   std::string error;              // non-empty when the arguments could not be used
 
   static CommandLine Parse(const std::vector<std::string>& args);

@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/ConvertCommand.h"
 #include "acquire/CDatCache.h"
 #include "headless/HeadlessShell.h"
 #include "server/ProxyServer.h"
 #include "config/CSetting.h"
 #include "config/StringTable.h"
+#include "platform/CBregOnig.h"
 
 #ifdef TAVRILOX_HAVE_GUI
 #include "desktop/DesktopApp.h"
@@ -68,6 +70,19 @@ int WriteDefaultIni(const std::string& iniPath) {
   return 0;
 }
 
+// Prints the dat of a saved page, converted with the settings of the INI
+// file (its pattern sets and regex mode) when there is one.
+int ConvertSavedPage(const CommandLine& options, const std::string& iniPath) {
+  CSetting setting;
+  setting.Load(iniPath);
+  const ConvertCommandOutput output =
+      RunConvertCommand(*options.convertPage, options.cachedCount, *setting.Snapshot(), setting.Bregexp());
+  std::fwrite(output.dat.data(), 1, output.dat.size(), stdout);
+  std::fflush(stdout);
+  std::fputs(output.report.c_str(), stderr);
+  return output.exitCode;
+}
+
 }  // namespace
 }  // namespace tav
 
@@ -89,6 +104,7 @@ int main(int argc, char** argv) {
   }
   std::string iniPath = ResolveIniPath(options);
   if (options.init) return WriteDefaultIni(iniPath);
+  if (options.convertPage) return ConvertSavedPage(options, iniPath);
   if (options.headless) return RunHeadless(iniPath);
 #ifdef TAVRILOX_HAVE_GUI
   return RunDesktop(argc, argv, iniPath);

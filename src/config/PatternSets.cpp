@@ -44,6 +44,15 @@ void FillDefaultPatternSets(std::vector<CRegexpPatternInfo>& sets) {
       u"ver 07.0.0",
       R"re(/<span class="number">(\d+)<\/span><span class="name">(.+?)<\/span><span class="date">(.+?)<\/span><\/div><div class="message"><span class="escaped">(.+?)<\/span><\/div><\/div>/)re",
       kBeSpan, kMailNameDiv, kNameBold));
+  // Today's main-board layout: one "clear post" element per post. The date
+  // group runs to the end of the span around date and ID, so that its tags
+  // become the one space between them (and a post without an ID keeps its
+  // date alone). The mail link has "rel" before "href", and its target may
+  // be the e-mail protection's, which the converter decodes.
+  sets.push_back(MakeSet(
+      u"ver 07.7 clear post",
+      R"re(/<span class="postid">(\d+)<\/span><span class="postusername">(.*?)<\/span><\/div><span[^>]*><span class="date">(.+?)<\/span><\/span>.*?<div class="post-content">(.*?)<\/div><\/div>/)re",
+      kBeSpan, R"re(/<a [^>]*?href="(?:mailto:)?([^"]*)"[^>]*>(.+)<\/a>/)re", kNameBold));
 }
 
 }  // namespace tav

@@ -5,7 +5,8 @@
 
 namespace tav {
 
-// Empties `sets` and fills it with the five built-in layout pattern sets.
+// Empties `sets` and fills it with the built-in layout pattern sets, oldest
+// layout first.
 void FillDefaultPatternSets(std::vector<CRegexpPatternInfo>& sets);
 
 }  // namespace tav

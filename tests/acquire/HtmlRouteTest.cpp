@@ -302,13 +302,36 @@ TEST_F(HtmlRouteTest, BrokenPostsAreLeftOutOfASegmentedFetch) {
   EXPECT_EQ(answer.body, expected);
 }
 
-TEST_F(HtmlRouteTest, PageWithoutPostsGivesAnEmptyDat) {
+TEST_F(HtmlRouteTest, PageWithoutPostsFailsAndSendsNothing) {
   auto proxy = StartProxy();
   board_.Enqueue(PageAnswer(Sjis("<html>\n<head><title>エラー</title>\n</head>\n<body>not found</body></html>\n")));
-  auto answer = HttpAnswer::Split(proxy->Ask(DatRequest("egg.2ch.net", kThreadPath)));
-  EXPECT_EQ(answer.head.substr(0, 15), "HTTP/1.1 200 OK");
-  EXPECT_EQ(answer.Header("Content-Length"), "0");
-  EXPECT_EQ(answer.body, "");
+  EXPECT_EQ(proxy->Ask(DatRequest("egg.2ch.net", kThreadPath)), "");
+  ASSERT_TRUE(proxy->Shell().WaitForFinishedRows(1));
+  EXPECT_EQ(proxy->Shell().FinishedRows()[0].cells[5].substr(0, 6), u"失敗(-6,");
+}
+
+TEST_F(HtmlRouteTest, TodaysLayoutsAnswerTheirDatAndARangeRefreshContinuesIt) {
+  const std::string title = "今日のスレ";
+  for (bool regexMode : {true, false}) {
+    for (Layout layout : {Layout::kClearPost, Layout::kClearPostAdult}) {
+      SCOPED_TRACE(std::string(regexMode ? "regex mode, " : "") + (layout == Layout::kClearPost ? "main" : "adult"));
+      auto proxy = StartProxy([&](SettingValues& v) { v.BregexpMode = regexMode ? 1 : 0; });
+      board_.Enqueue(PageAnswer(testpages::Page(layout, title, testpages::TodaysPosts(5))));
+      auto full = HttpAnswer::Split(proxy->Ask(DatRequest("egg.2ch.net", kThreadPath)));
+      EXPECT_EQ(full.head.substr(0, 15), "HTTP/1.1 200 OK");
+      EXPECT_EQ(full.body, testpages::TodaysDat(5, title));
+
+      board_.Enqueue(PageAnswer(testpages::Page(layout, title, testpages::TodaysPosts(7))));
+      auto more = HttpAnswer::Split(proxy->Ask(DatRequest("egg.2ch.net", kThreadPath, RangeLine(full.body.size()))));
+      const std::string whole = testpages::TodaysDat(7, title);
+      EXPECT_EQ(more.head.substr(0, 12), "HTTP/1.1 206");
+      EXPECT_EQ(full.body + more.body, whole);
+      EXPECT_EQ(more.Header("Content-Range"), "bytes " + std::to_string(full.body.size()) + "-" +
+                                                  std::to_string(whole.size() - 1) + "/" + std::to_string(whole.size()));
+      ASSERT_TRUE(proxy->Shell().WaitForFinishedRows(2));
+      for (const auto& row : proxy->Shell().FinishedRows()) EXPECT_EQ(row.cells[5], u"成功");
+    }
+  }
 }
 
 TEST_F(HtmlRouteTest, EmptyBodiesAreFailures) {

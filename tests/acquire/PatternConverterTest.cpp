@@ -60,7 +60,8 @@ TEST_F(PatternConverter, EachDefaultSetConvertsAPageOfItsLayout) {
                                          {Layout::kDiv, 1},
                                          {Layout::kDtSpan, 2},
                                          {Layout::kMeta, 3},
-                                         {Layout::kMetaWithoutId, 4}};
+                                         {Layout::kMetaWithoutId, 4},
+                                         {Layout::kClearPost, 5}};
   auto posts = Numbered({1, 2, 3});
   posts[1].mail = "sage";
   posts[1].name = "名無し";
@@ -73,7 +74,8 @@ TEST_F(PatternConverter, EachDefaultSetConvertsAPageOfItsLayout) {
     EXPECT_EQ(choice.kind, ConverterKind::kPattern);
     EXPECT_EQ(choice.patternSet, static_cast<int>(c.set));
     ASSERT_EQ(Convert(page, c.set), 3);
-    const std::string id = c.layout == Layout::kMeta ? " " + posts[0].id : "";
+    const bool keepsId = c.layout == Layout::kMeta || c.layout == Layout::kClearPost;
+    const std::string id = keepsId ? " " + posts[0].id : "";
     // Message clean-up steps 1 to 4; a final "<br><br>" stays (the dl set's
     // post pattern ends before it).
     const std::string third = c.layout == Layout::kDl ? " http://x.example/ sssp://i.example/a.gif <br>  <br> end "

@@ -49,8 +49,10 @@ TEST(PatternSets, TheFiveDefaultSetsByteForByte) {
 
   std::vector<CRegexpPatternInfo> sets(2);  // filled afresh, whatever was there
   FillDefaultPatternSets(sets);
-  ASSERT_EQ(sets.size(), expected.size());
-  for (std::size_t i = 0; i < sets.size(); ++i) {
+  // The five first; today's layout's set follows them (it is tested on its
+  // pages with the converters).
+  ASSERT_EQ(sets.size(), expected.size() + 1);
+  for (std::size_t i = 0; i < expected.size(); ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(sets[i].label, expected[i].label);
     EXPECT_EQ(sets[i].title.Narrow(), "/<title>(.+?)[\\s\\t\\n]*<\\/title>/");
