@@ -105,12 +105,20 @@ RouteOutcome RunPassThrough(CGateway& ctx, std::string_view request) {
   SetCell(ctx, 4, u"直接");
   if (ctx.header.method.Narrow() == "CONNECT") {
     SetCell(ctx, 4, u"SSL");
-    HandleConnect(ctx, request, ctx.readerSocket, out.bytesSent);
+    out.status = HandleConnect(ctx, request, ctx.readerSocket, out.bytesSent) != 0 ? kStatusFailed : 0;
   } else {
-    HandlePassThrough(ctx, request, out.bytesSent);
+    out.status = HandlePassThrough(ctx, request, out.bytesSent);
   }
   if (Contains(request, "Connection: close") || ctx.cfg->CloseConnection != 0) ctx.header.closeFlag = 1;
+  if (out.status != 0 && ctx.shell != nullptr) ctx.shell->RequestFailed();
   return out;
+}
+
+// A route result that names its failure in the string table keeps that
+// text; any other failure is shown as a bare failure.
+int RouteFailureStatus(int result) {
+  if (result == 0) return 0;
+  return result > 0 && HasString(result) ? result : kStatusFailed;
 }
 
 RouteOutcome RunDatRoute(CGateway& ctx, std::string_view request, int mode) {
@@ -127,12 +135,12 @@ RouteOutcome RunDatRoute(CGateway& ctx, std::string_view request, int mode) {
       break;
     case 3:
       SetCell(ctx, 4, u"Style");
-      out.status = GetDatByReader(ctx, request, out.bytesSent, ctx.header) != 0 ? kStatusFailed : 0;
+      out.status = RouteFailureStatus(GetDatByReader(ctx, request, out.bytesSent, ctx.header));
       if (out.status != 0) out.bytesSent = 0;
       break;
     case 4:
       SetCell(ctx, 4, u"JSON");
-      out.status = GetDatByJson(ctx, request, out.bytesSent, ctx.header, 1) != 0 ? kStatusFailed : 0;
+      out.status = RouteFailureStatus(GetDatByJson(ctx, request, out.bytesSent, ctx.header, 1));
       if (out.status != 0) out.bytesSent = 0;
       break;
     default:
