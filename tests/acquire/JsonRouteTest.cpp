@@ -252,7 +252,7 @@ TEST_F(JsonRouteTest, AGzipAnswerTooLargeOrBrokenFails) {
     ScriptedResponse answer = ScriptedResponse::Status(200, "OK", {{"Content-Encoding", "gzip"}}, body);
     endpoint_.Enqueue(answer);
     EXPECT_EQ(AskForThread(), "");
-    EXPECT_EQ(LastRow().cells[5], u"失敗");
+    EXPECT_EQ(LastRow().cells[5], u"gzip error");
   }
 }
 
@@ -318,7 +318,7 @@ TEST_F(JsonRouteTest, AnUnreachableEndpointFails) {
   }
   auto proxy = StartProxy([&](SettingValues& v) { v.Proxy = CDoubleString::FromUtf8(unreachable); });
   EXPECT_EQ(Ask(*proxy, DatRequest("hayabusa9.5ch.net", "/news4vip/dat/1234567890.dat")), "");
-  EXPECT_EQ(proxy->Shell().FinishedRows().back().cells[5], u"失敗");
+  EXPECT_EQ(proxy->Shell().FinishedRows().back().cells[5], u"SendHttpRequest失敗");
 }
 
 // Paths the dispatcher never hands over in JSON mode, asked of the route
