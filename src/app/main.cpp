@@ -75,8 +75,9 @@ int WriteDefaultIni(const std::string& iniPath) {
 int ConvertSavedPage(const CommandLine& options, const std::string& iniPath) {
   CSetting setting;
   setting.Load(iniPath);
+  const CBregOnig engine(true);
   const ConvertCommandOutput output =
-      RunConvertCommand(*options.convertPage, options.cachedCount, *setting.Snapshot(), setting.Bregexp());
+      RunConvertCommand(*options.convertPage, options.cachedCount, *setting.Snapshot(), engine);
   std::fwrite(output.dat.data(), 1, output.dat.size(), stdout);
   std::fflush(stdout);
   std::fputs(output.report.c_str(), stderr);

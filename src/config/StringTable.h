@@ -14,6 +14,11 @@ enum StringId : int {
   kStrSelectFailed = 14,
   kStrAcceptFailed = 15,
   kStrFailed = 32768,
+  kStrProxyError = 32769,          // "プロキシエラー"
+  kStrProxyConnectError = 32770,   // "プロキシ接続エラー"
+  kStrReceiveTimeout = 32772,      // "受信タイムアウト"
+  kStrHostNotFound = 32774,        // "gethostbyname() 失敗"
+  kStrConnectFailed = 32775,       // "connect() 失敗"
   kStrOverload = 33028,        // "人大杉"
   kStrApiKeyMissing = 33032,
   kStrSendFailed = 33037,      // "SendHttpRequest失敗"

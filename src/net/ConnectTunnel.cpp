@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +26,7 @@ namespace {
 constexpr std::size_t kRequestLineLimit = 1023;
 constexpr std::size_t kBlockSize = 4095;
 constexpr int kIdleLimitMs = 1000;
+constexpr int kDefaultReceiveTimeOut = 30000;
 constexpr std::string_view kEstablished = "HTTP/1.1 200 Connection Established\r\n\r\n";
 
 struct Endpoint {
@@ -89,14 +91,19 @@ class Socket {
   int fd_;
 };
 
+int ReceiveTimeOutOf(const CGateway& ctx) { return ctx.cfg ? ctx.cfg->ReceiveTimeOut : kDefaultReceiveTimeOut; }
+
 struct AddrInfoDeleter {
   void operator()(addrinfo* info) const { freeaddrinfo(info); }
 };
 
-// Waits for a non-blocking connect to finish; a server shutdown ends the
-// wait. True when the connection is established.
+// Waits for a non-blocking connect to finish, at most ReceiveTimeOut (the
+// kernel alone would try for minutes); a server shutdown ends the wait.
+// True when the connection is established.
 bool FinishConnect(int fd, const CGateway& ctx) {
   constexpr int kSliceMs = 200;
+  const int limitMs = ReceiveTimeOutOf(ctx);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
   for (;;) {
     pollfd entry{fd, POLLOUT, 0};
     const int ready = ::poll(&entry, 1, kSliceMs);
@@ -106,7 +113,7 @@ bool FinishConnect(int fd, const CGateway& ctx) {
       socklen_t length = sizeof error;
       return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
     }
-    if (ctx.Cancelled()) return false;
+    if (ctx.Cancelled() || (limitMs > 0 && std::chrono::steady_clock::now() >= deadline)) return false;
   }
 }
 
@@ -132,7 +139,7 @@ class Relay {
  public:
   Relay(CGateway& ctx, int reader, int server)
       : ctx_(ctx), reader_(reader), server_(server),
-        waitSeconds_(WritableWaitSeconds(ctx.cfg ? ctx.cfg->ReceiveTimeOut : 30000)) {}
+        waitSeconds_(WritableWaitSeconds(ReceiveTimeOutOf(ctx))) {}
 
   void Run() {
     for (;;) {
@@ -149,20 +156,21 @@ class Relay {
   std::int64_t ToReader() const { return toReader_; }
 
  private:
-  // One block from `from` to `to`; false when `from` has closed or failed.
   enum class Direction { ToServer, ToReader };
 
+  // One block from `from` to `to`; false when `from` has closed or failed,
+  // or when `to` did not take the whole block: the stream would go on with
+  // a hole in it. The counter holds what was actually passed on.
   bool Carry(int from, int to, std::int64_t& counter, Direction direction) {
     char block[kBlockSize];
     const ssize_t got = ::recv(from, block, sizeof block, 0);
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
     if (got <= 0) return false;
-    // Send results do not end the relay; a side that is gone shows up at
-    // its next receive.
-    SendBlock(to, block, static_cast<std::size_t>(got), waitSeconds_, nullptr, ctx_.cancel);
-    counter += got;
+    std::size_t sent = 0;
+    const SendOutcome outcome = SendBlock(to, block, static_cast<std::size_t>(got), waitSeconds_, &sent, ctx_.cancel);
+    counter += static_cast<std::int64_t>(sent);
     ShowCount(direction, counter);
-    return true;
+    return outcome == SendOutcome::kSent;
   }
 
   void ShowCount(Direction direction, std::int64_t count) {
@@ -182,24 +190,38 @@ class Relay {
   std::int64_t toReader_ = 0;
 };
 
+// The reader's answer when the tunnel cannot be opened.
+void AnswerFailure(CGateway& ctx, int readerSocket, const Endpoint& endpoint, int failure) {
+  const std::string server = endpoint.host + ":" + endpoint.port;
+  const std::string reason = failure == -3   ? "Tavrilox: the host name of " + server + " does not resolve"
+                             : failure == -4 ? "Tavrilox: " + server + " refused the connection or cannot be reached"
+                                             : "Tavrilox: no connection to " + server + " can be opened";
+  SendGatewayFailure(readerSocket, GatewayFailure::kBadGateway, reason, WritableWaitSeconds(ReceiveTimeOutOf(ctx)),
+                     ctx.cancel);
+}
 
 int Tunnel(CGateway& ctx, const Request& request, std::int64_t& bytesSent, std::int64_t& bytesReceived) {
   const int readerSocket = ctx.readerSocket;
+  // Whatever fails before the relay, the reader's connection ends with it.
   const auto target = TargetOf(request.requestLine);
-  if (!target) return -1;
+  const auto endpoint = target ? ParseTarget(*target) : std::nullopt;
+  if (!endpoint) {
+    ctx.closeAfter = true;
+    return -1;
+  }
   // A target naming port 443 is an https site; other targets name their
   // host and port themselves.
-  const auto endpoint = ParseTarget(*target);
-  if (!endpoint) return -1;
-
   const Socket upstream;
-  if (upstream.Fd() < 0) return -2;
-  if (const int failed = Connect(upstream, *endpoint, ctx); failed != 0) return failed;
+  if (const int failed = upstream.Fd() < 0 ? -2 : Connect(upstream, *endpoint, ctx); failed != 0) {
+    ctx.closeAfter = true;
+    AnswerFailure(ctx, readerSocket, *endpoint, failed);
+    return failed;
+  }
 
   SendAtOnce(upstream.Fd());
   SendAtOnce(readerSocket);
-  SendBlock(readerSocket, kEstablished.data(), kEstablished.size(),
-            WritableWaitSeconds(ctx.cfg ? ctx.cfg->ReceiveTimeOut : 30000), nullptr, ctx.cancel);
+  SendBlock(readerSocket, kEstablished.data(), kEstablished.size(), WritableWaitSeconds(ReceiveTimeOutOf(ctx)),
+            nullptr, ctx.cancel);
   Relay relay(ctx, readerSocket, upstream.Fd());
   relay.Run();
   bytesSent = relay.ToServer();
@@ -211,9 +233,8 @@ int Tunnel(CGateway& ctx, const Request& request, std::int64_t& bytesSent, std::
 
 RouteResult HandleConnect(CGateway& ctx, const Request& request, const RouteOptions&) {
   RouteResult result;
-  if (const int failed = Tunnel(ctx, request, result.bytesSent, result.bytesReceived); failed != 0) {
-    return RouteResult::Failure(failed);
-  }
+  // The log names a tunnel that could not be opened "失敗", whatever the cause.
+  if (Tunnel(ctx, request, result.bytesSent, result.bytesReceived) != 0) return RouteResult::Failure(kCodeFailed);
   return result;
 }
 

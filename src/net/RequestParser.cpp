@@ -50,7 +50,45 @@ std::string_view WithoutDefaultPort(std::string_view host) {
   return host;
 }
 
+// A CR that does not end a line, or both framing fields: a request whose
+// end two readers of it could see in different places.
+bool HasAmbiguousFraming(std::string_view head) {
+  for (std::size_t cr = head.find('\r'); cr != std::string_view::npos; cr = head.find('\r', cr + 1)) {
+    if (cr + 1 >= head.size() || head[cr + 1] != '\n') return true;
+  }
+  bool length = false, coding = false;
+  for (std::size_t start = 0; start < head.size();) {
+    std::size_t end = head.find("\r\n", start);
+    if (end == std::string_view::npos) end = head.size();
+    const std::string_view name = FieldName(head.substr(start, end - start));
+    length = length || EqualsIgnoringCase(name, "Content-Length");
+    coding = coding || EqualsIgnoringCase(name, "Transfer-Encoding");
+    start = end + 2;
+  }
+  return length && coding;
+}
+
 }  // namespace
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+std::string_view FieldName(std::string_view line) {
+  const auto colon = line.find(':');
+  return colon == std::string_view::npos ? std::string_view{} : line.substr(0, colon);
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
 
 std::int32_t ParseHeaderNumber(std::string_view text) {
   std::size_t i = 0;
@@ -118,6 +156,7 @@ int ParseRequestHeader(std::string_view text, Request& header, bool absoluteUrlM
   header = Request{};
   std::size_t blank = text.find("\r\n\r\n");
   if (blank == std::string_view::npos) return -1;
+  if (HasAmbiguousFraming(text.substr(0, blank + 2))) return -1;
 
   std::string_view line = UpToLineEnd(text, kMaxLine);
   auto firstSpace = FindSjisChar(line, ' ');

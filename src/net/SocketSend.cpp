@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <string>
 #include <thread>
 
 namespace tav {
@@ -73,6 +74,18 @@ SendOutcome SendBlock(int socket, const char* data, std::size_t length, int wait
   }
   if (sent != nullptr) *sent = done;
   return outcome;
+}
+
+std::size_t SendGatewayFailure(int socket, GatewayFailure failure, std::string_view reason, int waitSeconds,
+                               const std::atomic<bool>* cancel) {
+  const std::string body = std::string(reason.substr(0, reason.find_first_of("\r\n"))) + "\r\n";
+  std::string answer = failure == GatewayFailure::kGatewayTimeout ? "HTTP/1.1 504 Gateway Timeout\r\n"
+                                                                   : "HTTP/1.1 502 Bad Gateway\r\n";
+  answer += "Content-Type: text/plain; charset=UTF-8\r\nContent-Length: " + std::to_string(body.size()) +
+            "\r\nConnection: close\r\n\r\n" + body;
+  std::size_t sent = 0;
+  SendBlock(socket, answer.data(), answer.size(), waitSeconds, &sent, cancel);
+  return sent;
 }
 
 }  // namespace tav

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <string_view>
 
 namespace tav {
 
@@ -27,6 +28,18 @@ SendOutcome SendBlock(int socket, const char* data, std::size_t length, int wait
 // header block, the tail of a body block) waits for the peer's
 // acknowledgement, which made a 1 MB pass-through several times slower.
 void SendAtOnce(int socket);
+
+// The answers the proxy gives in place of a server it could not get one from.
+enum class GatewayFailure {
+  kBadGateway,      // 502: no connection, no answer, or a refusal on the way
+  kGatewayTimeout,  // 504: the server did not answer in time
+};
+
+// Writes a complete answer of that status: "Content-Type: text/plain;
+// charset=UTF-8", "Connection: close", and `reason` (one line) as the body.
+// Returns the number of bytes written.
+std::size_t SendGatewayFailure(int socket, GatewayFailure failure, std::string_view reason, int waitSeconds,
+                               const std::atomic<bool>* cancel = nullptr);
 
 // Whole seconds of the writability wait for a ReceiveTimeOut in milliseconds.
 inline int WritableWaitSeconds(int receiveTimeOutMs) { return receiveTimeOutMs > 0 ? receiveTimeOutMs / 1000 : 0; }

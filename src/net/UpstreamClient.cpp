@@ -1,6 +1,9 @@
 #include "net/UpstreamClient.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <sys/stat.h>
 #include <zlib.h>
 
@@ -16,7 +19,9 @@
 
 #include "net/CGateway.h"
 #include "net/IShell.h"
+#include "net/RequestParser.h"
 #include "net/SocketSend.h"
+#include "platform/HostResolver.h"
 #include "platform/TextCodec.h"
 
 namespace tav {
@@ -92,15 +97,6 @@ class ThreadHandle {
 };
 
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
@@ -108,12 +104,6 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
 std::string_view TrimRight(std::string_view text) {
   while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.remove_suffix(1);
   return text;
-}
-
-// The header name of a request line ("Name: value"), or empty.
-std::string_view LineName(std::string_view line) {
-  const auto colon = line.find(':');
-  return colon == std::string_view::npos ? std::string_view{} : line.substr(0, colon);
 }
 
 bool IsBlankValue(std::string_view line) {
@@ -125,10 +115,83 @@ bool IsBlankValue(std::string_view line) {
   return true;
 }
 
+struct AnswerFraming {
+  bool chunked = false;
+  bool hasLength = false;
+};
+
+// Looks at the framing lines of an answer's header block (CRLF lines) and
+// marks every Transfer-Encoding line whose last coding is "chunked" by
+// turning its first letter into "x": the body is handed on de-chunked.
+AnswerFraming MarkChunked(std::string& block) {
+  AnswerFraming framing;
+  for (std::size_t start = 0; start < block.size();) {
+    auto end = block.find("\r\n", start);
+    if (end == std::string::npos) end = block.size();
+    const std::string_view line(block.data() + start, end - start);
+    const std::string_view name = FieldName(line);
+    if (EqualsIgnoringCase(name, "Content-Length")) framing.hasLength = true;
+    if (EqualsIgnoringCase(name, "Transfer-Encoding")) {
+      const std::string_view codings = line.substr(name.size() + 1);
+      const auto comma = codings.rfind(',');
+      const std::string_view last = TrimBlanks(comma == std::string_view::npos ? codings : codings.substr(comma + 1));
+      if (EqualsIgnoringCase(last, "chunked")) {
+        block[start] = 'x';
+        framing.chunked = true;
+      }
+    }
+    start = end + 2;
+  }
+  return framing;
+}
+
+bool IsTlsFailure(CURLcode code) {
+  switch (code) {
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_USE_SSL_FAILED:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Why a transfer that did not start its answer failed.
+FetchFailure FailureBeforeAnswer(CURLcode code, bool timedOut, bool viaProxy) {
+  if (timedOut || code == CURLE_OPERATION_TIMEDOUT) return FetchFailure::kTimeout;
+  if (IsTlsFailure(code)) return FetchFailure::kTls;
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return viaProxy ? FetchFailure::kProxyConnect : FetchFailure::kResolve;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return FetchFailure::kProxyConnect;
+    case CURLE_COULDNT_CONNECT:
+      return viaProxy ? FetchFailure::kProxyConnect : FetchFailure::kConnect;
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_PARTIAL_FILE:
+      return FetchFailure::kNoAnswer;
+    default:
+      return FetchFailure::kOther;
+  }
+}
+
 // Everything the client needs from the URL before the transfer starts.
 struct UrlCheck {
   bool ok = false;
   bool https = false;
+  std::string host;
+  std::string port;
   std::string hostAndPort;  // for the request target of a CONNECT
   std::string query;
 };
@@ -150,7 +213,9 @@ UrlCheck CheckUrl(const std::string& url) {
     check.https = schemeText == "https";
     check.ok = (schemeText == "http" || check.https) && host != nullptr && *host != '\0';
     if (check.ok) {
-      check.hostAndPort = std::string(host) + ":" + (port != nullptr ? port : (check.https ? "443" : "80"));
+      check.host = host;
+      check.port = port != nullptr ? port : (check.https ? "443" : "80");
+      check.hostAndPort = check.host + ":" + check.port;
       if (query != nullptr) check.query = std::string("?") + query;
     }
     curl_free(scheme);
@@ -160,6 +225,48 @@ UrlCheck CheckUrl(const std::string& url) {
   }
   curl_url_cleanup(parsed);
   return check;
+}
+
+struct AddrInfoDeleter {
+  void operator()(addrinfo* info) const { freeaddrinfo(info); }
+};
+
+// Resolves a directly reached server with the proxy's own resolver and
+// pins the addresses for curl ("host:port:address,..."), so that every name
+// the proxy connects to goes through one resolver. A literal IPv6 host
+// needs no name lookup. False when the name does not resolve.
+bool PinAddresses(CURL* easy, const UrlCheck& url, HeaderList& pinned) {
+  if (url.host.starts_with('[')) return true;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (ResolveHost(url.host.c_str(), url.port.c_str(), &hints, &found) != 0 || found == nullptr) return false;
+  std::unique_ptr<addrinfo, AddrInfoDeleter> addresses(found);
+  std::string entry = url.host + ":" + url.port + ":";
+  bool first = true;
+  for (const addrinfo* at = found; at != nullptr; at = at->ai_next) {
+    char text[INET6_ADDRSTRLEN] = {};
+    const bool v6 = at->ai_family == AF_INET6;
+    const void* raw = v6 ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(at->ai_addr)->sin6_addr)
+                         : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(at->ai_addr)->sin_addr);
+    if ((at->ai_family != AF_INET && !v6) || ::inet_ntop(at->ai_family, raw, text, sizeof text) == nullptr) continue;
+    entry += (first ? "" : ",") + (v6 ? "[" + std::string(text) + "]" : std::string(text));
+    first = false;
+  }
+  if (first) return false;
+  curl_slist* list = curl_slist_append(nullptr, entry.c_str());
+  if (list == nullptr) return false;
+  pinned.reset(list);
+  curl_easy_setopt(easy, CURLOPT_RESOLVE, list);
+  return true;
+}
+
+// Whether the settings make curl connect to servers itself (no proxy of the
+// settings, none of the system's).
+bool ConnectsDirectly(const SettingValues* cfg) {
+  const int mode = cfg != nullptr ? cfg->ProxyMode : 0;
+  return mode != 1 && !(mode == 2 && !cfg->Proxy.Empty());
 }
 
 // The CA bundle named by the environment, when it names a file.
@@ -189,7 +296,7 @@ class RequestHeaders {
       const std::string_view line = TrimRight(callerBlock.substr(start, end - start));
       start = end + 1;
       if (line.empty()) continue;
-      const std::string_view name = LineName(line);
+      const std::string_view name = FieldName(line);
       if (EqualsIgnoringCase(name, "Content-Length")) {
         if (!hasLength) Append("Content-Length: " + std::to_string(bodyLength));
         hasLength = true;
@@ -262,6 +369,7 @@ class Transfer {
   bool HeadersDone() const { return headersDone_; }
   bool ReaderStopped() const { return readerStopped_; }
   bool BufferFailed() const { return bufferFailed_; }
+  bool TimedOut() const { return timedOut_; }
   void SetHandle(CURL* handle) { handle_ = handle; }
 
  private:
@@ -283,6 +391,14 @@ class Transfer {
     return interim_ ? true : FinishHeaders();
   }
 
+  // Whether an answer with this header block may carry a body.
+  bool MayHaveBody(std::string_view block) const {
+    if (request_.method == "HEAD") return false;
+    const auto space = block.find(' ');
+    const std::string_view code = space == std::string_view::npos ? std::string_view{} : block.substr(space + 1, 3);
+    return code != "204" && code != "304";
+  }
+
   static bool IsInterimStatus(std::string_view statusLine) {
     const auto space = statusLine.find(' ');
     return space != std::string_view::npos && space + 1 < statusLine.size() && statusLine[space + 1] == '1';
@@ -290,9 +406,13 @@ class Transfer {
 
   bool FinishHeaders() {
     headersDone_ = true;
-    const auto chunked = block_.find("Transfer-Encoding: chunked");
-    if (chunked != std::string::npos) block_[chunked] = 'x';
+    const AnswerFraming framing = MarkChunked(block_);
     if (block_.find("Connection: close") != std::string::npos) ctx_.closeAfter = true;
+    // The reader finds the end of such an answer only by the end of the
+    // connection.
+    if (request_.readerSocket >= 0 && (framing.chunked || (!framing.hasLength && MayHaveBody(block_)))) {
+      ctx_.closeAfter = true;
+    }
     // The log counts the header as the UTF-16 text it once was.
     const auto units = static_cast<std::int64_t>(Cp932ToUtf16(block_).size());
     size_ += units * 2;
@@ -352,7 +472,8 @@ class Transfer {
       lastActivity_ = now;
     }
     if (idleLimit_ <= 0) return true;
-    return now - lastActivity_ < std::chrono::milliseconds(idleLimit_);
+    timedOut_ = now - lastActivity_ >= std::chrono::milliseconds(idleLimit_);
+    return !timedOut_;
   }
 
   CGateway& ctx_;
@@ -369,18 +490,22 @@ class Transfer {
   bool headersDone_ = false;
   bool readerStopped_ = false;
   bool bufferFailed_ = false;
+  bool timedOut_ = false;
   std::int64_t size_ = 0;
 };
 
-void ChooseProxy(CURL* easy, const SettingValues* cfg) {
+// The upstream proxy the settings name (empty: direct, or the system's).
+std::string ChooseProxy(CURL* easy, const SettingValues* cfg) {
   const int mode = cfg != nullptr ? cfg->ProxyMode : 0;
-  if (mode == 1) return;  // the system settings: http_proxy, https_proxy, no_proxy
+  if (mode == 1) return {};  // the system settings: http_proxy, https_proxy, no_proxy
   if (mode == 2 && !cfg->Proxy.Empty()) {
-    curl_easy_setopt(easy, CURLOPT_PROXY, cfg->Proxy.Narrow().c_str());
+    std::string proxy = cfg->Proxy.Narrow();
+    curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());
     curl_easy_setopt(easy, CURLOPT_NOPROXY, "");  // every host goes through it
-    return;
+    return proxy;
   }
   curl_easy_setopt(easy, CURLOPT_PROXY, "");  // direct, whatever the environment says
+  return {};
 }
 
 void ChooseMethod(CURL* easy, const std::string& method, const std::optional<std::string>& body,
@@ -404,19 +529,26 @@ void ChooseMethod(CURL* easy, const std::string& method, const std::optional<std
 
 }  // namespace
 
-bool FetchUrl(CGateway& ctx, const FetchRequest& request, FetchResponse* response, std::int64_t* size) {
+bool FetchUrl(CGateway& ctx, const FetchRequest& request, FetchResponse* response, std::int64_t* size,
+              FetchReport* report) {
   if (size != nullptr) *size = 0;
   if (response != nullptr) *response = FetchResponse{};
+  FetchReport unused;
+  if (report == nullptr) report = &unused;
+  *report = FetchReport{};
 
   const std::string& url = request.url;
   const UrlCheck checked = CheckUrl(url);
+  report->server = checked.hostAndPort;
   if (!checked.ok) {
     ctx.errorDetail = CURLE_URL_MALFORMAT;
+    report->failure = FetchFailure::kBadUrl;
     return false;
   }
   const ThreadHandle easy;
   if (easy.Get() == nullptr) {
     ctx.errorDetail = CURLE_FAILED_INIT;
+    report->failure = FetchFailure::kOther;
     return false;
   }
   const SettingValues* cfg = ctx.cfg.get();
@@ -426,6 +558,7 @@ bool FetchUrl(CGateway& ctx, const FetchRequest& request, FetchResponse* respons
   const RequestHeaders headers(callerLines, AcceptLine(request.acceptType), request.body ? request.body->size() : 0);
   if (!headers.Ok()) {
     ctx.errorDetail = CURLE_OUT_OF_MEMORY;
+    report->failure = FetchFailure::kOther;
     return false;
   }
 
@@ -447,7 +580,7 @@ bool FetchUrl(CGateway& ctx, const FetchRequest& request, FetchResponse* respons
   if (const char* bundle = CaBundleFromEnvironment()) curl_easy_setopt(h, CURLOPT_CAINFO, bundle);
   const int bufferSize = std::max(cfg != nullptr ? cfg->RecvBufferSize : 0, kMinReadBlock);
   curl_easy_setopt(h, CURLOPT_BUFFERSIZE, static_cast<long>(bufferSize));
-  ChooseProxy(h, cfg);
+  report->proxy = ChooseProxy(h, cfg);
   ChooseMethod(h, method, request.body, checked);
   if (request.agent) curl_easy_setopt(h, CURLOPT_USERAGENT, agent.c_str());
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.List());
@@ -459,12 +592,27 @@ bool FetchUrl(CGateway& ctx, const FetchRequest& request, FetchResponse* respons
   curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &Transfer::OnProgress);
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
 
-  const CURLcode result = curl_easy_perform(h);
+  HeaderList pinned;
+  const bool resolved = !ConnectsDirectly(cfg) || PinAddresses(h, checked, pinned);
+  const CURLcode result = resolved ? curl_easy_perform(h) : CURLE_COULDNT_RESOLVE_HOST;
   ctx.errorDetail = static_cast<std::uint32_t>(result);
 
   // A reader that stopped taking bytes ends the transfer without failing it.
   const bool ok = transfer.HeadersDone() && !transfer.BufferFailed() &&
                   (result == CURLE_OK || (result == CURLE_WRITE_ERROR && transfer.ReaderStopped()));
+  report->answerStarted = transfer.HeadersDone();
+  if (!ok) {
+    long connectCode = 0;
+    curl_easy_getinfo(h, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+    if (transfer.HeadersDone()) {
+      report->failure = FetchFailure::kAnswerCut;
+    } else if (connectCode >= 300) {
+      report->failure = FetchFailure::kProxyRefused;
+      report->proxyStatus = connectCode;
+    } else {
+      report->failure = FailureBeforeAnswer(result, transfer.TimedOut(), !report->proxy.empty());
+    }
+  }
   if (size != nullptr) *size = transfer.Size();
   if (request.logFlag && ctx.shell != nullptr) ctx.shell->BytesReceived(ctx.requestId, transfer.Size());
   return ok;

@@ -5,8 +5,11 @@
 // it to the reader socket as it arrives, or both. Redirects are not followed
 // and bodies are not decoded (a gzip body arrives as the server sent it); a
 // chunked body is handed on de-chunked, and the first letter of its
-// "Transfer-Encoding: chunked" line becomes "x" so that nobody de-chunks it
-// a second time.
+// Transfer-Encoding line (whatever its case, "chunked" being the last coding
+// listed) becomes "x" so that nobody de-chunks it a second time. A streamed
+// answer whose end the reader cannot see from its header (de-chunked, or
+// without Content-Length) sets the request's close flag, so that the end of
+// the connection marks the end of the answer.
 
 #include <cstdint>
 #include <optional>
@@ -42,17 +45,42 @@ struct FetchResponse {
   std::int64_t Size() const { return headerUnits * 2 + static_cast<std::int64_t>(body.size()); }
 };
 
+// Why a fetch failed, for callers that answer the reader themselves.
+enum class FetchFailure {
+  kNone,
+  kBadUrl,
+  kResolve,       // the server's name does not resolve
+  kConnect,       // the server refused the connection or could not be reached
+  kTls,           // the TLS handshake or the certificate check failed
+  kTimeout,       // nothing arrived within ReceiveTimeOut
+  kProxyConnect,  // the upstream proxy could not be reached
+  kProxyRefused,  // the upstream proxy refused the CONNECT (proxyStatus)
+  kNoAnswer,      // the connection failed or ended without an answer
+  kAnswerCut,     // the answer had started and did not end properly
+  kOther,
+};
+
+struct FetchReport {
+  FetchFailure failure = FetchFailure::kNone;
+  std::string server;         // "host:port" of the URL
+  std::string proxy;          // the upstream proxy named by the settings, if any
+  long proxyStatus = 0;       // the upstream proxy's answer to CONNECT when it refused
+  bool answerStarted = false;  // the answer's header has been handed on
+};
+
 // Sends one request. `response` (optional) collects the answer; `size`
 // (optional) receives the count described above, also when only streaming.
 // Returns true when the request was answered and no read failed (a reader
 // that stops taking bytes ends the transfer early without failing it).
-// On return ctx.errorDetail holds the transfer's libcurl code (0 = fine).
+// On return ctx.errorDetail holds the transfer's libcurl code (0 = fine) and
+// `report` (optional) tells why the request failed.
 //
 // Settings used: ProxyMode / Proxy, RecvBufferSize, ReceiveTimeOut (also the
 // limit for a transfer that makes no progress). Servers are always verified;
 // the environment variable SSL_CERT_FILE (or CURL_CA_BUNDLE) may name the CA
 // bundle to trust instead of the system store.
-bool FetchUrl(CGateway& ctx, const FetchRequest& request, FetchResponse* response, std::int64_t* size);
+bool FetchUrl(CGateway& ctx, const FetchRequest& request, FetchResponse* response, std::int64_t* size,
+              FetchReport* report = nullptr);
 
 // Inflates gzip data (window bits 31) into `out`, whose capacity is given in
 // `capacity` and replaced by the decoded length on success. 0 on success, -3

@@ -57,6 +57,8 @@ std::uint32_t NumberRequest(const CGateway& ctx) {
 }
 
 // Runs one route and reports it: the route's label first, its result last.
+// A failed dat route has sent nothing the log counts; a failed pass-through
+// or tunnel keeps the count of what its failure answer wrote.
 RouteResult Run(CGateway& ctx, const Request& request, RouteKind kind, Route route) {
   if (ctx.shell != nullptr) ctx.shell->RouteChosen(ctx.requestId, kind);
   ctx.overload = false;
@@ -64,7 +66,8 @@ RouteResult Run(CGateway& ctx, const Request& request, RouteKind kind, Route rou
   RouteResult result = route(ctx, request, RouteOptions{});
   result.overload = result.overload || ctx.overload;
   result.errorDetail = ctx.errorDetail;
-  if (!result.Ok()) result.bytesSent = 0;
+  const bool passedOn = kind == RouteKind::Direct || kind == RouteKind::Tunnel;
+  if (!result.Ok() && !passedOn) result.bytesSent = 0;
   return result;
 }
 
@@ -76,10 +79,8 @@ RouteResult RunPassThrough(CGateway& ctx, const Request& request) {
   const bool tunnel = request.IsConnect();
   RouteResult result = Run(ctx, request, tunnel ? RouteKind::Tunnel : RouteKind::Direct,
                            tunnel ? &HandleConnect : &HandlePassThrough);
-  // The reader learns of a failed pass-through by the missing answer; the
-  // row shows the request as made.
-  if (!result.Ok()) result = RouteResult::Answered(result.bytesSent);
   if (Contains(request.text, "Connection: close") || ctx.cfg->CloseConnection != 0) ctx.closeAfter = true;
+  if (!result.Ok() && ctx.shell != nullptr) ctx.shell->RequestFailed();
   return result;
 }
 

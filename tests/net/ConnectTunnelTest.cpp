@@ -31,6 +31,7 @@ using test::ScriptedResponse;
 
 constexpr std::uint32_t kRequestId = 99;
 constexpr std::string_view kEstablished = "HTTP/1.1 200 Connection Established\r\n\r\n";
+constexpr std::string_view kBadGateway = "HTTP/1.1 502 Bad Gateway\r\n";
 
 class ConnectTunnelTest : public ::testing::Test {
  protected:
@@ -151,18 +152,21 @@ TEST_F(ConnectTunnelTest, ServerThatStopsReadingDoesNotHoldTheWorker) {
   EXPECT_GT(bytesSent, 0);
 }
 
-TEST_F(ConnectTunnelTest, NameThatDoesNotResolveAnswersNothing) {
+TEST_F(ConnectTunnelTest, NameThatDoesNotResolveIsAnsweredBadGateway) {
   // Not a valid host name: the resolver refuses it without asking any name
   // server, so the test stays on the loopback.
   auto tunnel = Start("no!such!host.invalid:443");
   ASSERT_EQ(tunnel.wait_for(5s), std::future_status::ready);
-  EXPECT_EQ(tunnel.get(), -3);
+  EXPECT_EQ(tunnel.get(), kCodeFailed);
   reader.CloseProxySide();
-  EXPECT_EQ(reader.WaitForEnd(5s), "");
+  const auto answer = test::HttpAnswer::Split(reader.WaitForEnd(5s));
+  EXPECT_TRUE(answer.head.starts_with(kBadGateway)) << answer.head;
+  EXPECT_NE(answer.body.find("no!such!host.invalid:443"), std::string::npos) << answer.body;
+  EXPECT_TRUE(ctx.closeAfter);
   EXPECT_EQ(bytesSent, 0);
 }
 
-TEST_F(ConnectTunnelTest, RefusedConnectionAnswersNothing) {
+TEST_F(ConnectTunnelTest, RefusedConnectionIsAnsweredBadGateway) {
   std::string target;
   {
     FakeHttpServer gone;
@@ -170,16 +174,65 @@ TEST_F(ConnectTunnelTest, RefusedConnectionAnswersNothing) {
   }
   auto tunnel = Start(target);
   ASSERT_EQ(tunnel.wait_for(5s), std::future_status::ready);
-  EXPECT_EQ(tunnel.get(), -4);
+  EXPECT_EQ(tunnel.get(), kCodeFailed);
   reader.CloseProxySide();
-  EXPECT_EQ(reader.WaitForEnd(5s), "");
+  const auto answer = test::HttpAnswer::Split(reader.WaitForEnd(5s));
+  EXPECT_TRUE(answer.head.starts_with(kBadGateway)) << answer.head;
+  EXPECT_EQ(answer.Header("Connection"), "close");
+  EXPECT_NE(answer.body.find(target), std::string::npos) << answer.body;
+  EXPECT_TRUE(ctx.closeAfter);
+}
+
+TEST(ConnectRelay, EndsWhenTheReaderStopsTakingBytesAndCountsWhatPassed) {
+  constexpr std::size_t kFlood = 8 << 20;  // far more than the sockets between can hold
+  constexpr int kSmallBuffer = 64 * 1024;
+  FakeHttpServer server;
+  const std::string wire = ScriptedResponse::Ok(std::string(kFlood, 'f')).Wire();
+  server.Enqueue(ScriptedResponse::Raw(wire, false));
+  ReaderSocketPair reader;  // read only after the relay has ended
+  ::setsockopt(reader.ReaderSide(), SOL_SOCKET, SO_RCVBUF, &kSmallBuffer, sizeof kSmallBuffer);
+  ::setsockopt(reader.ProxySide(), SOL_SOCKET, SO_SNDBUF, &kSmallBuffer, sizeof kSmallBuffer);
+  test::LogRecordingShell shell;
+  std::atomic<bool> cancel{false};
+  CGateway ctx;
+  ctx.cfg = [] {
+    auto values = std::make_shared<SettingValues>();
+    values->ReceiveTimeOut = 1000;
+    return values;
+  }();
+  ctx.shell = &shell;
+  ctx.requestId = kRequestId;
+  ctx.cancel = &cancel;
+  ctx.readerSocket = reader.ProxySide();
+  std::int64_t sent = 0;
+  const std::string request = "CONNECT " + server.Authority() + " HTTP/1.1\r\n\r\n";
+  reader.SendFromReader("GET /flood HTTP/1.1\r\nHost: x\r\n\r\n");
+  auto tunnel = std::async(std::launch::async, [&] {
+    const RouteResult result = HandleConnect(ctx, Parsed(request), RouteOptions{});
+    sent = result.bytesSent;
+    return result.Ok() ? 0 : result.code;
+  });
+  const bool ended = tunnel.wait_for(10s) == std::future_status::ready;
+  cancel = true;  // frees a tunnel that did not end, so that a failure cannot hang the test
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(tunnel.get(), 0);
+
+  reader.StartCollecting();
+  reader.CloseProxySide();
+  const std::string got = reader.WaitForEnd(5s);
+  const auto cell = shell.Cell(kRequestId, 6);
+  ASSERT_TRUE(cell.has_value());
+  const auto passed = static_cast<std::size_t>(std::stoll(Utf16ToUtf8(*cell)));
+  EXPECT_LT(passed, wire.size()) << "the relay ended early";
+  EXPECT_EQ(got.size(), kEstablished.size() + passed) << "the count is what the reader can read";
+  EXPECT_TRUE(got == std::string(kEstablished) + wire.substr(0, passed)) << "no hole in the stream";
 }
 
 TEST_F(ConnectTunnelTest, UnusableTargetsAreRefused) {
   for (const char* text : {"CONNECT", "CONNECT \r\n\r\n", "CONNECT hostwithoutport HTTP/1.1\r\n\r\n",
                            "CONNECT host:99999 HTTP/1.1\r\n\r\n", "CONNECT :443 HTTP/1.1\r\n\r\n",
                            "CONNECT host:http HTTP/1.1\r\n\r\n"}) {
-    EXPECT_EQ(HandleConnect(ctx, Parsed(text), RouteOptions{}).code, -1) << text;
+    EXPECT_EQ(HandleConnect(ctx, Parsed(text), RouteOptions{}).code, kCodeFailed) << text;
   }
   reader.CloseProxySide();
   EXPECT_EQ(reader.WaitForEnd(5s), "");

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <memory>
 
+#include "config/StringTable.h"
 #include "net/CGateway.h"
 #include "platform/TextCodec.h"
 #include "support/FakeHttpServer.h"
@@ -142,7 +144,7 @@ TEST_F(PassThroughTest, RequestWithoutBlankLineIsRefusedWithoutSending) {
   EXPECT_EQ(proxy.RequestCount(), 0u);
 }
 
-TEST_F(PassThroughTest, UpstreamFailureAnswersNothingAndKeepsTheCount) {
+TEST_F(PassThroughTest, UpstreamFailureIsAnsweredBadGatewayAndCounted) {
   std::string url;
   {
     FakeHttpServer gone;
@@ -150,9 +152,10 @@ TEST_F(PassThroughTest, UpstreamFailureAnswersNothingAndKeepsTheCount) {
   }
   values.ProxyMode = 0;
   const auto outcome = Run(Request("GET " + url + " HTTP/1.1", "Host: 127.0.0.1\r\n"));
-  EXPECT_EQ(outcome.result, -1);
-  EXPECT_EQ(outcome.bytesSent, 0);
-  EXPECT_EQ(outcome.readerGot, "");
+  EXPECT_EQ(outcome.result, kStrConnectFailed);
+  EXPECT_TRUE(outcome.readerGot.starts_with("HTTP/1.1 502 Bad Gateway\r\n")) << outcome.readerGot;
+  EXPECT_EQ(outcome.bytesSent, static_cast<std::int64_t>(outcome.readerGot.size()));
+  EXPECT_EQ(outcome.closeFlag, 1);
 }
 
 TEST_F(PassThroughTest, PostBodyIsSentWholeWithoutItsFinalLineEnd) {
@@ -436,6 +439,73 @@ TEST_F(PassThroughTest, RedirectIsPassedBackNotFollowed) {
   EXPECT_EQ(outcome.readerGot.rfind("HTTP/1.1 301 Moved Permanently\r\nLocation: https://agree.5ch.io/\r\n", 0), 0u);
 }
 
+// ---------------------------------------------------------------------------
+// Framing and hop-by-hop fields
+
+TEST_F(PassThroughTest, HttpsUpgradeLeavesNoPort80Behind) {
+  values.HtmlSSL = 1;
+  struct Row {
+    const char* url;
+    const char* host;
+    const char* sentHost;
+  };
+  const Row rows[] = {
+      {"http://egg.5ch.net/test/read.cgi/b/1/", "egg.5ch.net", "egg.5ch.io"},
+      {"http://egg.5ch.net:80/test/read.cgi/b/1/", "egg.5ch.net:80", "egg.5ch.io"},
+      {"http://egg.5ch.net:443/test/read.cgi/b/1/", "egg.5ch.net:443", "egg.5ch.io:443"},
+  };
+  for (const Row& row : rows) {
+    const auto outcome = Run(Request(std::string("GET ") + row.url + " HTTP/1.1", std::string("Host: ") + row.host + "\r\n"));
+    ASSERT_EQ(outcome.result, 0) << row.url;
+    const auto got = Upstream();
+    EXPECT_TRUE(got.tls) << row.url;
+    EXPECT_EQ(got.target, "/test/read.cgi/b/1/") << row.url;
+    EXPECT_EQ(got.Header("Host"), row.sentHost) << row.url;
+  }
+  for (const auto& got : proxy.Requests()) {
+    if (got.method == "CONNECT") {
+      EXPECT_EQ(got.target, "egg.5ch.io:443");
+    }
+  }
+}
+
+TEST_F(PassThroughTest, BodyIsExactlyItsLengthAndWhatFollowsClosesTheConnection) {
+  const std::string next = "GET http://www.example.test/next HTTP/1.1\r\nHost: www.example.test\r\n\r\n";
+  const std::string post = "POST http://www.example.test/f HTTP/1.1";
+  struct Row {
+    std::string request;
+    std::string body;
+    int closeFlag;
+  };
+  const Row rows[] = {
+      {Request(post, "Host: www.example.test\r\nContent-Length: 5\r\n", "hello" + next), "hello", 1},
+      {Request(post, "Host: www.example.test\r\ncontent-length: 5\r\n", "hello\r\n"), "hello", 0},
+      {Request("GET http://www.example.test/ HTTP/1.1", "Host: www.example.test\r\n", next), "", 1},
+  };
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    const auto outcome = Run(rows[i].request);
+    EXPECT_EQ(proxy.RequestCount(), i + 1) << "only the first request goes up: " << i;
+    EXPECT_EQ(Upstream().body, rows[i].body) << i;
+    EXPECT_EQ(outcome.closeFlag, rows[i].closeFlag) << i;
+  }
+}
+
+TEST_F(PassThroughTest, HopByHopFieldsStayWithTheReader) {
+  Run(Request("POST http://www.example.test/f HTTP/1.1",
+              "Host: www.example.test\r\nProxy-Authorization: Basic dXNlcjpwYXNz\r\nProxy-Connection: close\r\n"
+              "Connection: keep-alive, X-Hop\r\nKeep-Alive: timeout=5\r\nte: trailers\r\nTrailer: X-Sum\r\n"
+              "Upgrade: h2c\r\nX-Hop: 1\r\n  folded into X-Hop\r\nTransfer-Encoding: chunked\r\nX-Kept: 2\r\n",
+              "a=1"));
+  const auto got = Upstream();
+  for (const char* name : {"Proxy-Authorization", "Keep-Alive", "TE", "Trailer", "Upgrade", "X-Hop", "Transfer-Encoding"}) {
+    EXPECT_EQ(got.HeaderCount(name), 0u) << name;
+  }
+  EXPECT_NE(got.Header("Proxy-Connection"), "close") << "the upstream client may send its own";
+  EXPECT_EQ(got.Header("X-Kept"), "2");
+  EXPECT_EQ(got.Header("Content-Length"), "3");
+  EXPECT_EQ(got.body, "a=1");
+}
+
 }  // namespace
 }  // namespace tav
 
@@ -521,9 +591,65 @@ TEST_F(PassThroughViaProxy, StallingServerEndsByTheReceiveTimeoutAndFreesTheWork
   reader.Send(Get("/stall"));
   ASSERT_TRUE(proxy->Shell().WaitForFinishedRows(1, 5000));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
-  // The same connection carries the next request.
-  reader.Send(Get("/next"));
-  EXPECT_EQ(reader.ReadAtLeast(next.Wire().size()), next.Wire());
+  // The reader is told and its connection closed; the next one is served.
+  EXPECT_TRUE(reader.ReadAll(2000).starts_with("HTTP/1.1 504 Gateway Timeout\r\n"));
+  LoopbackClient again(proxy->Port());
+  again.Send(Get("/next"));
+  EXPECT_EQ(again.ReadAtLeast(next.Wire().size()), next.Wire());
+}
+
+TEST_F(PassThroughViaProxy, ChunkedAnswersArriveDechunkedAndEndWithTheConnection) {
+  auto proxy = StartProxy();
+  const std::string plainChunks = "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n";
+  const std::string gzip = GzipCompress("hello world");
+  char gzipSize[16];
+  std::snprintf(gzipSize, sizeof gzipSize, "%zx", gzip.size());
+  const std::pair<std::string, std::string> rows[] = {
+      {"Transfer-Encoding: chunked", plainChunks},
+      {"transfer-encoding: chunked", plainChunks},
+      {"Transfer-Encoding: gzip, chunked", std::string(gzipSize) + "\r\n" + gzip + "\r\n0\r\n\r\n"},
+  };
+  for (const auto& [line, chunks] : rows) {
+    upstream.Enqueue(ScriptedResponse::Raw("HTTP/1.1 200 OK\r\n" + line + "\r\n\r\n" + chunks, false));
+    LoopbackClient reader(proxy->Port());
+    const auto start = std::chrono::steady_clock::now();
+    reader.Send(Get("/chunked"));
+    const auto answer = HttpAnswer::Split(reader.ReadAll(2500));
+    // Ended by the proxy's close, long before the idle limit.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms) << line;
+    EXPECT_EQ(answer.head, "HTTP/1.1 200 OK\r\nx" + line.substr(1) + "\r\n\r\n");
+    EXPECT_EQ(answer.body, "hello world") << line;
+  }
+}
+
+TEST_F(PassThroughViaProxy, PipelinedRequestIsNotTakenForABody) {
+  const ScriptedResponse first = ScriptedResponse::Ok("first");
+  upstream.Enqueue(first);
+  auto proxy = StartProxy();
+  LoopbackClient reader(proxy->Port());
+  reader.Send("POST http://www.example.test/f HTTP/1.1\r\nHost: www.example.test\r\nContent-Length: 5\r\n\r\nhello" +
+              Get("/second"));
+  EXPECT_EQ(reader.ReadAll(2000), first.Wire());
+  EXPECT_TRUE(reader.WaitForClose(300)) << "closed after the first answer";
+  ASSERT_EQ(upstream.RequestCount(), 1u);
+  EXPECT_EQ(upstream.Requests()[0].body, "hello");
+}
+
+TEST_F(PassThroughViaProxy, AmbiguousFramingIsRefusedAsABadRequest) {
+  auto proxy = StartProxy();
+  const std::string requestLine = "POST http://www.example.test/f HTTP/1.1";
+  for (const std::string fields :
+       {"Content-Length: 3\r\nTransfer-Encoding: chunked\r\n", "Content-Length: 3\r\nX-A: 1\rX-B: 2\r\n"}) {
+    LoopbackClient reader(proxy->Port());
+    reader.Send(requestLine + "\r\nHost: www.example.test\r\n" + fields + "\r\nabc");
+    EXPECT_TRUE(reader.WaitForClose(1500)) << fields;
+  }
+  ASSERT_TRUE(proxy->Shell().WaitForFinishedRows(2));
+  for (const auto& row : proxy->Shell().FinishedRows()) {
+    EXPECT_EQ(row.cells[3], u"不正リクエスト(" + Utf8ToUtf16(requestLine) + u")");
+    EXPECT_EQ(row.cells[5], u"失敗");
+  }
+  EXPECT_EQ(upstream.RequestCount(), 0u);
 }
 
 }  // namespace

@@ -64,6 +64,21 @@ TEST(ParseRequest, RefusesWhatItCannotServe) {
   EXPECT_EQ(rc, -1) << "method names are case-sensitive";
 }
 
+TEST(ParseRequest, RefusesHeadersWithAmbiguousFraming) {
+  const std::string head = "POST http://h.test/f HTTP/1.1\r\nHost: h.test\r\n";
+  const std::pair<std::string, int> rows[] = {
+      {"Content-Length: 3\r\nTransfer-Encoding: chunked\r\n", -1},
+      {"transfer-encoding: chunked\r\ncontent-length: 3\r\n", -1},
+      {"X-A: 1\rX-B: 2\r\n", -1},
+      {"Content-Length: 3\r\n", 0},
+      {"Transfer-Encoding: chunked\r\n", 0},
+  };
+  for (const auto& [fields, expected] : rows) {
+    Request header;
+    EXPECT_EQ(ParseRequestHeader(head + fields + "\r\nabc", header, true), expected) << fields;
+  }
+}
+
 TEST(ParseRequest, ConnectTargetsNeedAPort) {
   int rc = -1;
   auto header = Parse("CONNECT example.com:443 HTTP/1.1\r\nHost: example.com:443\r\n\r\n", true, &rc);

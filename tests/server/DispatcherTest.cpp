@@ -4,6 +4,7 @@
 #include "server/Dispatcher.h"
 #include "net/RequestParser.h"
 #include "config/CSetting.h"
+#include "support/FakeHttpServer.h"
 #include "support/LoopbackClient.h"
 #include "support/ProxyHarness.h"
 
@@ -88,6 +89,70 @@ TEST(Dispatch, ConnectIsLabelledSsl) {
   reader.Send(std::string("CONNECT ") + kRefusingProxy + " HTTP/1.1\r\nHost: " + kRefusingProxy + "\r\n\r\n");
   ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(1));
   EXPECT_EQ(proxy.Shell().FinishedRows()[0].cells[4], u"SSL");
+}
+
+// The reader gets the proxy's own answer and its connection closes; the row
+// and the tray show the failure.
+TEST(Dispatch, UpstreamFailuresAreAnsweredAndLoggedAsFailures) {
+  std::string gone;
+  {
+    FakeHttpServer server;
+    gone = server.Authority();
+  }
+  FakeHttpServer silent;
+  silent.SetHandler([](const ReceivedRequest&) { return ScriptedResponse::Silence(); });
+  FakeHttpServer refusing;  // an upstream proxy that wants credentials
+  refusing.SetHandler([](const ReceivedRequest&) {
+    return ScriptedResponse::Status(407, "Proxy Authentication Required", {{"Proxy-Authenticate", "Basic"}});
+  });
+  FakeHttpServer cutting;
+  cutting.SetHandler(
+      [](const ReceivedRequest&) { return ScriptedResponse::Raw("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort"); });
+  const std::string kBadGateway = "HTTP/1.1 502 Bad Gateway\r\n";
+  const auto get = [](const std::string& url, const std::string& host) {
+    return "GET " + url + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
+  };
+  const auto connect = [](const std::string& target) {
+    return "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n\r\n";
+  };
+  struct Row {
+    std::string upstreamProxy;  // empty: direct
+    std::string request;
+    std::string answerStart;
+    std::string answerMentions;
+    std::u16string status;
+  };
+  const Row rows[] = {
+      {"", get("http://" + gone + "/", gone), kBadGateway, gone, u"connect() 失敗"},
+      {"", get("http://no-such-host.invalid/", "no-such-host.invalid"), kBadGateway, "no-such-host.invalid:80",
+       u"gethostbyname() 失敗"},
+      {silent.Authority(), get("http://www.example.test/", "www.example.test"), "HTTP/1.1 504 Gateway Timeout\r\n",
+       "www.example.test:80", u"受信タイムアウト"},
+      {refusing.Authority(), get("https://www.example.test/", "www.example.test"), kBadGateway, "407",
+       u"プロキシエラー"},
+      {cutting.Authority(), get("http://www.example.test/", "www.example.test"),
+       "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort", "short", u"失敗"},
+      {"", connect(gone), kBadGateway, gone, u"失敗"},
+      {"", connect("no!such!host.invalid:443"), kBadGateway, "no!such!host.invalid:443", u"失敗"},
+  };
+  for (const Row& row : rows) {
+    ProxyHarness proxy([&](SettingValues& v) {
+      v.ProxyMode = row.upstreamProxy.empty() ? 0 : 2;
+      v.Proxy = CDoubleString::FromUtf8(row.upstreamProxy);
+      v.ReceiveTimeOut = 1000;
+    });
+    LoopbackClient reader(proxy.Port());
+    reader.Send(row.request);
+    const std::string answer = reader.ReadAll(2500);
+    EXPECT_TRUE(reader.WaitForClose(300)) << "closed before the idle limit: " << row.request;
+    EXPECT_TRUE(answer.starts_with(row.answerStart)) << answer;
+    EXPECT_NE(answer.find(row.answerMentions), std::string::npos) << answer;
+    ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(1)) << row.request;
+    const auto finished = proxy.Shell().FinishedRows()[0];
+    EXPECT_EQ(finished.cells[5], row.status) << row.request;
+    EXPECT_EQ(finished.image, 0) << row.request;
+    EXPECT_TRUE(proxy.Shell().TrayErrorFlag()) << row.request;
+  }
 }
 
 }  // namespace
