@@ -184,6 +184,7 @@ void LoadSetting(const SettingsReader& in, SettingValues& v) {
   in.Keep(s, u"AcceptHeader", v.AcceptHeader);
   v.EnableFakeUA = in.Int(s, u"EnableFakeUA", 0);
   in.Keep(s, u"FakeUA", v.FakeUA);
+  in.Keep(s, u"AllowFrom", v.AllowFrom);
 }
 
 void LoadWindow(const SettingsReader& in, SettingValues& v) {
@@ -390,6 +391,7 @@ void SaveSetting(SettingsWriter& out, const SettingValues& v) {
   out.Text(s, u"AcceptHeader", v.AcceptHeader);
   out.Flag(s, u"EnableFakeUA", v.EnableFakeUA);
   out.Text(s, u"FakeUA", v.FakeUA);
+  out.Text(s, u"AllowFrom", v.AllowFrom);
 }
 
 void SaveWindow(SettingsWriter& out, const SettingValues& v) {
@@ -610,6 +612,11 @@ int CSetting::Load(const std::string& path) {
   LoadRonin(in, copy);
   loadWarnings_.clear();
   LoadDomain(ini, in, copy, loadWarnings_);
+  const AllowList allowFrom = AllowList::Parse(copy.AllowFrom.Narrow());
+  for (const std::string& entry : allowFrom.Invalid()) {
+    loadWarnings_.push_back(u"[Setting] AllowFrom: \"" + Cp932ToUtf16(entry) +
+                            u"\" is not an address or an address range; it allows nobody");
+  }
   Publish(std::move(copy));
   return 0;
 }
