@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QImage>
 #include <QString>
-
 #include <cstdio>
 #include <cstdlib>
 

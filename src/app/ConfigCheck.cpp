@@ -67,7 +67,8 @@ class Report {
 bool LooksLikeHostName(std::string_view host) {
   if (host.empty() || host.size() > 253) return false;
   for (char c : host) {
-    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    bool ok =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
     if (!ok) return false;
   }
   return true;
@@ -110,18 +111,22 @@ void CheckListenAddress(const SettingValues& v, Report& report) {
 
 void ShowModes(const SettingValues& v, Report& report) {
   report.Line("Mode (DatMode): " + ModeLine(v.DatMode));
-  if (v.DatMode < 0 || v.DatMode > 6) report.Warning("[Setting] DatMode=" + std::to_string(v.DatMode) + " is unknown");
-  if (v.DatMode == 3) report.Warning("DatMode 3 (Style) is not available on Linux: thread data requests fail");
+  if (v.DatMode < 0 || v.DatMode > 6)
+    report.Warning("[Setting] DatMode=" + std::to_string(v.DatMode) + " is unknown");
+  if (v.DatMode == 3)
+    report.Warning("DatMode 3 (Style) is not available on Linux: thread data requests fail");
   report.Line(std::string("AutoRule") + (v.DatMode == 6 ? ":" : " (used in mode 6):"));
   for (std::size_t i = 0; i < v.AutoRules.size(); ++i) {
     const CAutoRule& rule = v.AutoRules[i];
-    report.Line("  " + std::to_string(i + 1) + ". \"" + Utf16ToUtf8(rule.rule) + "\" -> " + ModeLine(rule.mode));
+    report.Line("  " + std::to_string(i + 1) + ". \"" + Utf16ToUtf8(rule.rule) + "\" -> " +
+                ModeLine(rule.mode));
     if (rule.mode == 3 || rule.mode < 0 || rule.mode > 5) {
       report.Warning("[AutoRule] Mode" + std::to_string(i) + "=" + std::to_string(rule.mode) +
                      ": requests of this rule are not answered by a dat route");
     }
   }
-  if (v.DatMode == 6 && v.AutoRules.empty()) report.Warning("mode 6 without any AutoRule passes every request through");
+  if (v.DatMode == 6 && v.AutoRules.empty())
+    report.Warning("mode 6 without any AutoRule passes every request through");
   if (v.DatMode == 1) {
     const C2chAPIInfo* profile = v.CurrentProfile();
     if (profile == nullptr) {
@@ -144,7 +149,8 @@ void ShowUpstreamProxy(const SettingValues& v, Report& report) {
   switch (v.ProxyMode) {
     case 1: {
       std::string set;
-      for (const char* name : {"https_proxy", "HTTPS_PROXY", "http_proxy", "HTTP_PROXY", "all_proxy", "no_proxy"}) {
+      for (const char* name :
+           {"https_proxy", "HTTPS_PROXY", "http_proxy", "HTTP_PROXY", "all_proxy", "no_proxy"}) {
         if (const char* value = std::getenv(name); value != nullptr && *value != '\0') {
           set += std::string(set.empty() ? "" : ", ") + name + "=" + value;
         }
@@ -170,8 +176,11 @@ void CheckPatternSets(const SettingValues& v, const CBregOnig& engine, Report& r
   for (const CRegexpPatternInfo& set : v.PatternSets) {
     const std::string label = Utf16ToUtf8(set.label);
     report.Line("  " + label);
-    const std::pair<const char*, const CDoubleString*> fields[] = {
-        {"Title", &set.title}, {"Res", &set.res}, {"BE", &set.be}, {"Name", &set.name}, {"MailName", &set.mailName}};
+    const std::pair<const char*, const CDoubleString*> fields[] = {{"Title", &set.title},
+                                                                   {"Res", &set.res},
+                                                                   {"BE", &set.be},
+                                                                   {"Name", &set.name},
+                                                                   {"MailName", &set.mailName}};
     for (const auto& [key, pattern] : fields) {
       if (pattern->Empty()) continue;
       char message[kBregMessageSize] = {};
@@ -201,7 +210,8 @@ ConfigCheckResult CheckConfig(const std::string& iniPath, std::FILE* out) {
   ShowDomains(*values, report);
   ShowUpstreamProxy(*values, report);
   CheckPatternSets(*values, setting.Bregexp(), report);
-  report.Line(std::to_string(report.Errors()) + " errors, " + std::to_string(report.Warnings()) + " warnings");
+  report.Line(std::to_string(report.Errors()) + " errors, " + std::to_string(report.Warnings()) +
+              " warnings");
   return report.Errors() == 0 ? ConfigCheckResult::kOk : ConfigCheckResult::kErrors;
 }
 

@@ -102,9 +102,10 @@ int ProxyServer::CreateListener() {
   char boundText[INET_ADDRSTRLEN] = {};
   ::inet_ntop(AF_INET, &bound.sin_addr, boundText, sizeof boundText);
   if (!IsLoopbackAddress(boundText)) {
-    shell_.ShowMessage(kProgramTitle, u"GatewayHost " + cfg->GatewayHost.Wide() +
-                                          u" is reachable from other machines; only readers from AllowFrom (" +
-                                          cfg->AllowFrom.Wide() + u") are served.");
+    shell_.ShowMessage(kProgramTitle,
+                       u"GatewayHost " + cfg->GatewayHost.Wide() +
+                           u" is reachable from other machines; only readers from AllowFrom (" +
+                           cfg->AllowFrom.Wide() + u") are served.");
   }
   return kListenerReady;
 }
@@ -122,7 +123,8 @@ void ProxyServer::AcceptLoop() {
 void ProxyServer::OnAccept() {
   sockaddr_storage peer{};
   socklen_t peerLength = sizeof peer;
-  int fd = ::accept4(listenSocket_, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  int fd =
+      ::accept4(listenSocket_, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC | SOCK_NONBLOCK);
   if (fd < 0) {
     // A connection the reader gave up before we took it is no failure.
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNABORTED || errno == EINTR) return;
