@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   clang llvm
   fonts-noto-cjk xvfb xauth
+  desktop-file-utils dpkg-dev systemd  # checks of the installed layout and the .deb
   jdim  # a real board reader for the end-to-end test
 )
 

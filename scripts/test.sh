@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what Tavrilox needs, builds it twice (a normal build and one with
 # AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test in both,
-# plus a few seconds of each libFuzzer target.
+# plus a few seconds of each libFuzzer target, and builds the Debian package
+# and checks its layout.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,6 +14,15 @@ common=(-G Ninja -DTAVRILOX_WERROR=ON)
 echo "== build (RelWithDebInfo)"
 cmake -S . -B build "${common[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
+
+echo "== Debian package, installed into a scratch root"
+(cd build && rm -f tavrilox_*.deb && cpack -G DEB)
+deb=$(ls build/tavrilox_*.deb)
+scratch=$(mktemp -d)
+dpkg-deb -x "$deb" "$scratch"
+dpkg-deb -f "$deb" Package Version Depends
+bash scripts/check-install.sh "$scratch" /usr 1
+rm -rf "$scratch"
 
 echo "== build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 cmake -S . -B build-asan "${common[@]}" -DCMAKE_BUILD_TYPE=Debug \

@@ -37,6 +37,8 @@ CommandLine CommandLine::Parse(const std::vector<std::string>& args) {
       options.version = true;
     } else if (arg == "--init") {
       options.init = true;
+    } else if (arg == "--check-config") {
+      options.checkConfig = true;
     } else if (arg == "--ini") {
       if (i + 1 >= args.size()) {
         options.error = "--ini needs a file path";
@@ -66,21 +68,24 @@ CommandLine CommandLine::Parse(const std::vector<std::string>& args) {
 }
 
 std::string CommandLine::Usage() {
-  return "Usage: tavrilox [--headless] [--ini PATH] [--init] [--help] [--version]\n"
+  return "Usage: tavrilox [--headless] [--ini PATH] [--init] [--check-config] [--help] [--version]\n"
          "       tavrilox --convert PAGE [--cached M] [--ini PATH]\n"
          "\n"
          "A local HTTP proxy for 2ch-family board readers (default 127.0.0.1:8822).\n"
          "\n"
          "  --headless   run without a window: one line per request on stdout,\n"
          "               warnings and status on stderr; stop with Ctrl+C or SIGTERM\n"
-         "  --ini PATH   settings file to use (default: Tavrilox.ini beside the\n"
-         "               program, or ~/.config/tavrilox/Tavrilox.ini when that\n"
-         "               folder is not writable)\n"
+         "  --ini PATH   settings file to use (default for an installed program:\n"
+         "               ~/.config/tavrilox/Tavrilox.ini; in a build folder:\n"
+         "               Tavrilox.ini beside the program)\n"
          "  --init       write a settings file with every default when there is\n"
          "               none yet, then exit\n"
          "  --convert PAGE  print the dat made of a saved read.cgi page (Shift_JIS,\n"
          "               as the board sends it) and name the converter on stderr;\n"
          "               --cached M converts as a refresh after M cached posts\n"
+         "  --check-config\n"
+         "               read the settings file, print what the proxy would do\n"
+         "               and every warning; exit 1 when it has an error to fix\n"
          "  --help       show this text\n"
          "  --version    show the version\n";
 }
@@ -92,10 +97,12 @@ std::string ProgramFolder() {
   return exe.parent_path().string() + "/";
 }
 
-std::string ResolveIniPath(const CommandLine& options) {
+std::string ResolveIniPath(const CommandLine& options) { return ResolveIniPath(options, ProgramFolder()); }
+
+std::string ResolveIniPath(const CommandLine& options, const std::string& folder) {
   if (options.iniPath) return *options.iniPath;
-  std::string folder = ProgramFolder();
-  if (::access(folder.c_str(), W_OK) == 0) return folder + "Tavrilox.ini";
+  const bool installed = std::filesystem::path(folder).parent_path().filename() == "bin";
+  if (!installed && ::access(folder.c_str(), W_OK) == 0) return folder + "Tavrilox.ini";
   std::filesystem::path config;
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg != '\0') {
     config = xdg;

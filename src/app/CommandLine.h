@@ -10,6 +10,7 @@ struct CommandLine {
   bool help = false;
   bool version = false;
   bool init = false;              // write a default settings file when there is none, then exit
+  bool checkConfig = false;       // report what the settings file would do, then exit
   std::optional<std::string> iniPath;
   std::optional<std::string> convertPage;  // --convert: a saved read.cgi page to print as dat
   int cachedCount = -1;                    // --cached: posts the reader already holds
@@ -21,8 +22,12 @@ struct CommandLine {
 
 // The folder of the running executable, with a trailing "/".
 std::string ProgramFolder();
-// --ini when given; else Tavrilox.ini in the program folder; when that folder
-// is not writable, $XDG_CONFIG_HOME/tavrilox/Tavrilox.ini (~/.config/...).
+// --ini when given; for an installed program (one that lives in a folder
+// named "bin") or one whose folder is not writable,
+// $XDG_CONFIG_HOME/tavrilox/Tavrilox.ini (~/.config/...); else Tavrilox.ini
+// beside the program, as in a build folder.
 std::string ResolveIniPath(const CommandLine& options);
+// The same choice for a program in `programFolder` (with a trailing "/").
+std::string ResolveIniPath(const CommandLine& options, const std::string& programFolder);
 
 }  // namespace tav

@@ -8,6 +8,7 @@
 
 #include "app/CommandLine.h"
 #include "app/ConvertCommand.h"
+#include "app/ConfigCheck.h"
 #include "acquire/CDatCache.h"
 #include "headless/HeadlessShell.h"
 #include "server/ProxyServer.h"
@@ -24,6 +25,9 @@ namespace {
 
 // Blocks SIGINT and SIGTERM in every thread started after this call, so that
 // only the waiting main thread takes them.
+// Exit code of a headless start whose listener cannot start.
+constexpr int kListenerFailedExit = 1;
+
 sigset_t BlockStopSignals() {
   sigset_t signals;
   sigemptyset(&signals);
@@ -45,7 +49,13 @@ int RunHeadless(const std::string& iniPath) {
   if (loaded != 0) {
     shell.StartupFailed(kStrIniMissing);
   } else if (int code = server.CreateListener(); code != 0) {
+    // A service manager must see that there is no proxy: end with a failure
+    // and leave the settings file as it was.
     shell.StartupFailed(code);
+    auto cfg = setting.Snapshot();
+    std::fprintf(stderr, "tavrilox: cannot listen on %s:%d; stopping\n", cfg->GatewayHost.Narrow().c_str(),
+                 cfg->GatewayPort);
+    return kListenerFailedExit;
   }
 
   int received = 0;
@@ -106,6 +116,7 @@ int main(int argc, char** argv) {
   std::string iniPath = ResolveIniPath(options);
   if (options.init) return WriteDefaultIni(iniPath);
   if (options.convertPage) return ConvertSavedPage(options, iniPath);
+  if (options.checkConfig) return static_cast<int>(CheckConfig(iniPath, stdout));
   if (options.headless) return RunHeadless(iniPath);
 #ifdef TAVRILOX_HAVE_GUI
   return RunDesktop(argc, argv, iniPath);

@@ -9,6 +9,7 @@
 #include <variant>
 #include <vector>
 
+#include "config/AllowList.h"
 #include "config/PatternSets.h"
 #include "platform/IniFile.h"
 #include "platform/TextCodec.h"
@@ -512,6 +513,7 @@ const SettingKey kSettingKeys[] = {
     {u"Setting", u"AcceptHeader", TextKey{&V::AcceptHeader}},
     {u"Setting", u"EnableFakeUA", Flag(&V::EnableFakeUA, 0)},
     {u"Setting", u"FakeUA", TextKey{&V::FakeUA}},
+    {u"Setting", u"AllowFrom", TextKey{&V::AllowFrom}},
     {u"Window", u"Position", ColonKey<4>{&V::Position}},
     {u"Window", u"ColumnOrder", ColonKey<8>{&V::ColumnOrder}},
     {u"Window", u"ColumnWidth", ColonKey<8>{&V::ColumnWidth}},
@@ -611,6 +613,11 @@ int CSetting::Load(const std::string& path) {
   loadWarnings_.clear();
   const LoadContext context{ini, in, loadWarnings_};
   for (const SettingKey& entry : kSettingKeys) LoadKey(entry, context, copy);
+  const AllowList allowFrom = AllowList::Parse(copy.AllowFrom.Narrow());
+  for (const std::string& entry : allowFrom.Invalid()) {
+    loadWarnings_.push_back(u"[Setting] AllowFrom: \"" + Cp932ToUtf16(entry) +
+                            u"\" is not an address or an address range; it allows nobody");
+  }
   Publish(std::move(copy));
   return 0;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "config/AllowList.h"
 #include "platform/CDoubleString.h"
 
 namespace tav {
@@ -84,6 +85,8 @@ struct SettingValues {
       "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8");
   int EnableFakeUA = 0;
   CDoubleString FakeUA = CDoubleString::FromUtf8("Monazilla/1.00 (JaneStyle/3.83)");
+  // Readers that may connect: addresses and CIDR ranges, comma-separated.
+  CDoubleString AllowFrom = CDoubleString::FromUtf8(kDefaultAllowFrom);
 
   // [Window]
   std::array<int, 4> Position = {0, 0, 0, 0};  // left, top, width, height

@@ -39,6 +39,8 @@ class IShell {
   // A request that could not be parsed: its Host (when one was read), its
   // first line and its length.
   virtual void RequestRefused(std::string_view host, std::string_view firstLine, std::size_t length) = 0;
+  // A connection from an address outside AllowFrom, closed unread.
+  virtual void ConnectionRefused(std::string_view peer) = 0;
 
   // Status bar text: the string of `code`, cut at its first line break.
   virtual void ShowStatus(int code) = 0;

@@ -18,8 +18,11 @@
 #include "net/ReaderSocket.h"
 #include "server/RequestAssembler.h"
 #include "platform/HostResolver.h"
+#include "config/AllowList.h"
 #include "config/CSetting.h"
 #include "platform/CBregOnig.h"
+#include "config/StringTable.h"
+#include "platform/TextCodec.h"
 
 namespace tav {
 namespace {
@@ -42,6 +45,18 @@ bool ResolveBindAddress(const std::string& host, in_addr& address) {
 }
 
 void SetNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL, 0) | O_NONBLOCK); }
+
+// The numeric text of a peer address ("127.0.0.2", "::1"); empty when the
+// address is of another family.
+std::string PeerAddressText(const sockaddr_storage& peer) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (peer.ss_family == AF_INET) {
+    ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(peer).sin_addr, text, sizeof text);
+  } else if (peer.ss_family == AF_INET6) {
+    ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr, text, sizeof text);
+  }
+  return text;
+}
 
 }  // namespace
 
@@ -89,6 +104,14 @@ int ProxyServer::CreateListener() {
     return fail(kSelectFailed);
   }
   shell_.ShowStatus(1);
+  char boundText[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &bound.sin_addr, boundText, sizeof boundText);
+  if (!IsLoopbackAddress(boundText)) {
+    shell_.ShowMessage(kProgramTitle,
+                       u"GatewayHost " + cfg->GatewayHost.Wide() +
+                           u" is reachable from other machines; only readers from AllowFrom (" +
+                           cfg->AllowFrom.Wide() + u") are served.");
+  }
   return kListenerReady;
 }
 
@@ -103,11 +126,21 @@ void ProxyServer::AcceptLoop() {
 }
 
 void ProxyServer::OnAccept() {
-  int fd = ::accept4(listenSocket_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  sockaddr_storage peer{};
+  socklen_t peerLength = sizeof peer;
+  int fd =
+      ::accept4(listenSocket_, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC | SOCK_NONBLOCK);
   if (fd < 0) {
     // A connection the reader gave up before we took it is no failure.
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNABORTED || errno == EINTR) return;
     shell_.AcceptFailed();
+    return;
+  }
+  // Someone outside AllowFrom: not one byte is read, nothing is served.
+  std::string peerText = PeerAddressText(peer);
+  if (!AllowList::Parse(setting_.Snapshot()->AllowFrom.Narrow()).Allows(peerText)) {
+    ::close(fd);
+    LogRefused(peerText);
     return;
   }
   shell_.ConnectionAccepted();
@@ -124,6 +157,8 @@ void ProxyServer::OnAccept() {
   }
   connections_.push_back(std::move(record));
 }
+
+void ProxyServer::LogRefused(const std::string& peer) { shell_.ConnectionRefused(peer); }
 
 void ProxyServer::ServeConnection(CBrowserSocket& record) {
   RequestAssembler request;

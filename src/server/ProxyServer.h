@@ -61,6 +61,8 @@ class ProxyServer {
  private:
   void AcceptLoop();
   void OnAccept();
+  // A complete access-log row for a connection refused by AllowFrom.
+  void LogRefused(const std::string& peer);
   void ServeConnection(CBrowserSocket& record);
   void ReapFinished();
 

@@ -117,22 +117,24 @@ void CoreShell::RequestFinished(std::uint32_t requestId, const RouteResult& resu
   if (finished) OnRowFinished(*finished);
 }
 
-void CoreShell::RequestRefused(std::string_view host, std::string_view firstLine, std::size_t length) {
+void CoreShell::AddFinishedRow(const std::array<std::u16string, kLogColumns>& cells) {
   LogRow row;
-  row.cells = {u"0",
-               LocalTimeText(),
-               Cp932ToUtf16(host),
-               u"不正リクエスト(" + Cp932ToUtf16(firstLine) + u")",
-               u"不明",
-               u"失敗",
-               Number(static_cast<std::int64_t>(length)),
-               u"0"};
+  row.cells = cells;
   row.image = kImageFailure;
   row.itemData = 0;
   auto cfg = setting_.Snapshot();
   log_.SetLimits(cfg->LogMax, cfg->LogSort);
   log_.AddRow(row);
   OnRowFinished(row);
+}
+
+void CoreShell::RequestRefused(std::string_view host, std::string_view firstLine, std::size_t length) {
+  AddFinishedRow({u"0", LocalTimeText(), Cp932ToUtf16(host), u"不正リクエスト(" + Cp932ToUtf16(firstLine) + u")",
+                  u"不明", u"失敗", Number(static_cast<std::int64_t>(length)), u"0"});
+}
+
+void CoreShell::ConnectionRefused(std::string_view peer) {
+  AddFinishedRow({u"0", LocalTimeText(), Utf8ToUtf16(peer), u"", u"", u"拒否", u"0", u"0"});
 }
 
 void CoreShell::ShowStatus(int code) {

@@ -29,6 +29,7 @@ class CoreShell : public IShell {
   void BytesSent(std::uint32_t requestId, std::int64_t total) override;
   void RequestFinished(std::uint32_t requestId, const RouteResult& result) override;
   void RequestRefused(std::string_view host, std::string_view firstLine, std::size_t length) override;
+  void ConnectionRefused(std::string_view peer) override;
 
   // IShell: texts and boxes.
   void ShowStatus(int code) override;
@@ -67,6 +68,8 @@ class CoreShell : public IShell {
   virtual void OnRowFinished(const LogRow& row) = 0;
 
  private:
+  // A row that is complete when it is added (a refused request or connection).
+  void AddFinishedRow(const std::array<std::u16string, kLogColumns>& cells);
   void SetTray(int state, bool setError, bool clearError, int restoreState);
 
   CSetting& setting_;

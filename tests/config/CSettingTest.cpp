@@ -88,7 +88,7 @@ TEST_F(CSettingFile, FirstSaveWritesEveryDefault) {
   EXPECT_EQ(ini.KeyNames(u"Setting"),
             (std::vector<std::u16string>{u"GatewayHost", u"GatewayPort", u"DatMode", u"HtmlSSL",
                                          u"SubjectSubback", u"KakoLogHtml", u"WriteUrlencoded",
-                                         u"WriteAcceptHeader", u"AcceptHeader", u"EnableFakeUA", u"FakeUA"}));
+                                         u"WriteAcceptHeader", u"AcceptHeader", u"EnableFakeUA", u"FakeUA", u"AllowFrom"}));
   EXPECT_EQ(
       ini.KeyNames(u"Window"),
       (std::vector<std::u16string>{u"Position", u"ColumnOrder", u"ColumnWidth", u"AlwaysOnTop",

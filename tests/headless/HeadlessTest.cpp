@@ -8,7 +8,9 @@
 
 #include "app/CommandLine.h"
 #include "support/ChildProcess.h"
+#include "support/FakeHttpServer.h"
 #include "support/LoopbackClient.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDir.h"
 
 namespace tav::test {
@@ -58,6 +60,29 @@ TEST(Headless, PrintsOneLinePerFinishedRequest) {
   EXPECT_EQ(line.substr(19), "\t\t不正リクエスト(BREW /pot HTTP/1.1)\t不明\t失敗\t22\t0");
   proxy.Signal(SIGINT);
   EXPECT_EQ(proxy.Wait(10000), 0);
+}
+
+TEST(Headless, ExitsWithAFailureWhenItCannotListenAndLeavesTheSettingsFile) {
+  constexpr int kListenerFailedExit = 1;
+  FakeHttpServer holder;  // keeps the port taken
+  TempDir dir;
+  fs::path ini = dir.File("Tavrilox.ini");
+  std::ofstream(ini) << "[Setting]\nGatewayHost=127.0.0.1\nGatewayPort=" << holder.Port() << "\n";
+  const std::string before = ReadFile(ini);
+  ChildProcess proxy({TAVRILOX_BINARY, "--headless", "--ini", ini.string()});
+  EXPECT_EQ(proxy.Wait(10000), kListenerFailedExit);
+  EXPECT_TRUE(proxy.WaitForStderr("待ち受け用ポートがすでに使用中です。", 1000)) << proxy.Stderr();
+  EXPECT_EQ(ReadFile(ini), before) << "the settings file is not rewritten";
+}
+
+TEST(CommandLine, InstalledProgramKeepsItsSettingsInTheConfigFolder) {
+  TempDir dir;
+  ScopedEnvironment env;
+  env.Set("XDG_CONFIG_HOME", dir.Path());
+  EXPECT_EQ(ResolveIniPath(CommandLine{}, "/usr/bin/"), dir.File("tavrilox/Tavrilox.ini"));
+  fs::create_directory(dir.File("build"));
+  EXPECT_EQ(ResolveIniPath(CommandLine{}, dir.Path() + "/build/"), dir.Path() + "/build/Tavrilox.ini")
+      << "a program in a writable build folder keeps it beside itself";
 }
 
 TEST(CommandLine, ReadsOptionsAndRefusesUnknownOnes) {

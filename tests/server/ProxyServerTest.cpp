@@ -131,6 +131,34 @@ TEST(ProxyServer, ReportsAPortInUse) {
   EXPECT_EQ(second.Start(), 12);
 }
 
+TEST(ProxyServer, ServesOnlyReadersFromAllowFrom) {
+  constexpr const char16_t* kRefused = u"拒否";
+  ProxyHarness proxy([](SettingValues& v) {
+    v.GatewayHost = CDoubleString::FromUtf8("0.0.0.0");
+    v.AllowFrom = CDoubleString::FromUtf8("127.0.0.1/32");
+  });
+  ASSERT_EQ(proxy.Shell().Messages().size(), 1u) << "one warning for a listener other machines can reach";
+  EXPECT_NE(proxy.Shell().Messages()[0].find(u"127.0.0.1/32"), std::u16string::npos);
+
+  LoopbackClient stranger(proxy.Port(), "127.0.0.2");
+  ASSERT_TRUE(stranger.Connected());
+  stranger.Send(Get("www.example.test", "/stranger"));
+  EXPECT_EQ(stranger.ReadAll(2000), "") << "closed without an answer";
+  ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(1));
+  LogRow refused = proxy.Shell().FinishedRows()[0];
+  EXPECT_EQ(refused.cells[2], u"127.0.0.2");
+  EXPECT_EQ(refused.cells[5], kRefused);
+  EXPECT_TRUE(proxy.Sink().Requests().empty()) << "nothing of the refused request went upstream";
+
+  LoopbackClient reader(proxy.Port(), "127.0.0.1");
+  reader.Send(Get("www.example.test", "/reader", "Connection: close\r\n"));
+  ASSERT_TRUE(proxy.Shell().WaitForFinishedRows(2));
+  LogRow served = proxy.Shell().FinishedRows()[1];
+  EXPECT_EQ(served.cells[3], u"GET /reader");
+  EXPECT_NE(served.cells[5], kRefused);
+  EXPECT_EQ(proxy.Sink().Requests().size(), 1u);
+}
+
 TEST(ProxyServer, TrayFollowsConnectionsAndFailures) {
   ProxyHarness proxy;
   {

@@ -34,6 +34,7 @@ class LogRecordingShell final : public IShell {
   void BytesSent(std::uint32_t requestId, std::int64_t total) override;
   void RequestFinished(std::uint32_t requestId, const RouteResult& result) override;
   void RequestRefused(std::string_view, std::string_view, std::size_t) override {}
+  void ConnectionRefused(std::string_view) override {}
   void ShowStatus(int) override {}
   void ShowWarning(int, const std::u16string&) override {}
   void ShowMessage(const std::u16string&, const std::u16string&) override {}

@@ -8,8 +8,17 @@
 
 namespace tav::test {
 
-LoopbackClient::LoopbackClient(int port) {
+LoopbackClient::LoopbackClient(int port, const char* sourceAddress) {
   fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (sourceAddress != nullptr) {
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, sourceAddress, &source.sin_addr) != 1 ||
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
+      Close();
+      return;
+    }
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(port));

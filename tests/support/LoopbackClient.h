@@ -8,7 +8,9 @@ namespace tav::test {
 
 class LoopbackClient {
  public:
-  explicit LoopbackClient(int port);
+  // `sourceAddress` (another loopback address such as "127.0.0.2") is the
+  // address the connection comes from; null lets the system choose.
+  explicit LoopbackClient(int port, const char* sourceAddress = nullptr);
   ~LoopbackClient();
   LoopbackClient(const LoopbackClient&) = delete;
   LoopbackClient& operator=(const LoopbackClient&) = delete;
