@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "app/FtpBugScanCommand.h"
+
 namespace tav {
 
 struct CommandLine {
@@ -11,6 +13,7 @@ struct CommandLine {
   bool version = false;
   bool init = false;              // write a default settings file when there is none, then exit
   std::optional<std::string> iniPath;
+  std::optional<FtpBugScanCommand> ftpBugScan;  // --ftpbug-scan SERVER BOARD KEY [--register]
   std::string error;              // non-empty when the arguments could not be used
 
   static CommandLine Parse(const std::vector<std::string>& args);

@@ -89,6 +89,7 @@ int main(int argc, char** argv) {
   }
   std::string iniPath = ResolveIniPath(options);
   if (options.init) return WriteDefaultIni(iniPath);
+  if (options.ftpBugScan) return RunFtpBugScanCommand(*options.ftpBugScan, iniPath);
   if (options.headless) return RunHeadless(iniPath);
 #ifdef TAVRILOX_HAVE_GUI
   return RunDesktop(argc, argv, iniPath);
