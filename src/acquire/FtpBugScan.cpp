@@ -23,7 +23,7 @@ constexpr int kFallbackCount = 1000;
 constexpr std::size_t kSubjectLineMax = 1023;
 
 // What one read.cgi page says about the posts it was asked for.
-enum class PageAnswer { kReadable, kOriginError, kMissingThread, kNoHeaderEnd, kFetchFailed };
+enum class PageAnswer { kReadable, kOriginError, kMissingThread, kNoPage, kNoHeaderEnd, kFetchFailed };
 
 enum class PageRange { kSingle, kPair, kLastPost };
 
@@ -35,6 +35,12 @@ struct PageResult {
 const std::string& MissingThreadText() {
   static const std::string text = Sjis(">datが存在しません。削除されたかURL間違ってますよ。");
   return text;
+}
+
+// Whether the status line ("HTTP/1.1 200 OK") reports a 2xx answer.
+bool IsSuccess(std::string_view headers) {
+  std::size_t code = headers.find(' ');
+  return code != std::string_view::npos && headers.substr(code + 1, 1) == "2";
 }
 
 std::u16string Ascii(const std::string& text) { return std::u16string(text.begin(), text.end()); }
@@ -185,6 +191,9 @@ class FtpBugScan::Pass {
       result.answer = PageAnswer::kOriginError;
     } else if (reply.body.find(MissingThreadText()) != std::string::npos) {
       result.answer = PageAnswer::kMissingThread;
+    } else if (!IsSuccess(headers)) {
+      // An error page of any other kind says nothing about the posts asked for.
+      result.answer = PageAnswer::kNoPage;
     } else {
       result.answer = PageAnswer::kReadable;
       // Only the last post's number is wanted from the page, read with the

@@ -15,6 +15,7 @@
 #include "support/FakeHttpServer.h"
 #include "support/FakeThreadBoard.h"
 #include "support/ScopedEnvironment.h"
+#include "support/TestCertificateAuthority.h"
 
 namespace tav::test {
 namespace {
@@ -131,6 +132,23 @@ TEST_F(FtpBugScanTest, ThreadsWithoutBrokenPostsAndCountsFromTheLastPostPage) {
   }
 }
 
+TEST_F(FtpBugScanTest, HtmlSslAsksForTheListAndEveryPageOverHttps) {
+  FakeHttpServer secureBoard(FakeHttpServer::Options{.tls = false, .acceptConnect = true});
+  secureBoard.SetHandler(board_.Handler());
+  environment_.Set("SSL_CERT_FILE", TestCertificateAuthority::Instance().CaFile());
+  setting_.Update([&](SettingValues& v) {
+    v.HtmlSSL = 1;
+    v.Proxy = CDoubleString::FromUtf8(secureBoard.Authority());
+  });
+  board_.posts = 2;
+  EXPECT_EQ(Scan().end, FtpBugScanEnd::kFinished);
+  Ranges overTls;
+  for (const ReceivedRequest& request : secureBoard.Requests()) {
+    if (request.tls) overTls.push_back(board_.RangeOf(request) + "@" + request.Header("Host").value_or(""));
+  }
+  EXPECT_EQ(overTls, (Ranges{"subject.txt@egg.5ch.io", "1-2@egg.5ch.io"}));
+}
+
 TEST_F(FtpBugScanTest, ScansThatEndEarly) {
   // A thread the board has not: no count anywhere, so the scan heads for
   // 1000 posts and stops at the first pair.
@@ -147,6 +165,17 @@ TEST_F(FtpBugScanTest, ScansThatEndEarly) {
   EXPECT_EQ(result.end, FtpBugScanEnd::kMissingInput);
   EXPECT_EQ(result.status, kMissingInput);
   EXPECT_EQ(server_.RequestCount(), 3u);
+
+  // An error page is no proof that the pair is sound.
+  server_.SetHandler([this](const ReceivedRequest& request) {
+    return board_.RangeOf(request) == "3-4" ? ScriptedResponse::Status(503, "Service Unavailable", {}, "busy")
+                                            : board_.Answer(request);
+  });
+  board_.listed = true;
+  board_.exists = true;
+  result = Scan();
+  EXPECT_EQ(result.end, FtpBugScanEnd::kFailed);
+  EXPECT_EQ(result.status, u"Check res 3/6... 不明なエラーです.");
 
   // A board that cannot be reached.
   setting_.Update([](SettingValues& v) { v.Proxy = CDoubleString::FromUtf8("127.0.0.1:1"); });
