@@ -176,7 +176,8 @@ class FtpBugScan::Pass {
   }
 
   PageResult FetchPage(PageRange range, int n) {
-    std::string url = Scheme() + input_.server + domain_ + "/test/read.cgi/" + input_.board + "/" + input_.thread + "/";
+    std::string url =
+        Scheme() + input_.server + domain_ + "/test/read.cgi/" + input_.board + "/" + input_.thread + "/";
     if (range == PageRange::kSingle) url += std::to_string(n);
     if (range == PageRange::kPair) url += std::to_string(n) + "-" + std::to_string(n + 1);
     if (range == PageRange::kLastPost) url += "l1";
@@ -203,7 +204,8 @@ class FtpBugScan::Pass {
         std::string scratch;
         ConvertCall call;
         call.lastPost = &result.lastPost;
-        ConvertPage(ChooseConverter(reply.body, *ctx_.cfg, engine), reply.body, scratch, call, *ctx_.cfg, engine);
+        ConvertPage(ChooseConverter(reply.body, *ctx_.cfg, engine), reply.body, scratch, call, *ctx_.cfg,
+                    engine);
       }
     }
     return result;

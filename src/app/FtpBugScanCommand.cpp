@@ -46,10 +46,12 @@ int RunFtpBugScanCommand(const FtpBugScanCommand& command, const std::string& in
   }
   FtpBugRegister stored = FtpBugRegister::kStored;
   setting.Update([&](SettingValues& v) {
-    stored = RegisterFtpBugEntry(v.FtpBugEntries, Utf8ToUtf16(command.board), Utf8ToUtf16(command.thread), posts);
+    stored =
+        RegisterFtpBugEntry(v.FtpBugEntries, Utf8ToUtf16(command.board), Utf8ToUtf16(command.thread), posts);
   });
   if (stored == FtpBugRegister::kListFull) {
-    Complain("the FTPBug list already holds " + std::to_string(kFtpBugListMax) + " entries; nothing registered");
+    Complain("the FTPBug list already holds " + std::to_string(kFtpBugListMax) +
+             " entries; nothing registered");
     return 1;
   }
   if (setting.Save() != 0) {

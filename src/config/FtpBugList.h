@@ -21,7 +21,8 @@ inline constexpr std::size_t kFtpBugPostsMax = 4095;
 // "12,abc,15" gives 12, 0, 15; an empty text gives no numbers.
 std::vector<std::int32_t> ParsePostNumbers(std::u16string_view text);
 // The numbers joined with ",", whole numbers only up to `maxLength` units.
-std::u16string JoinPostNumbers(const std::vector<std::int32_t>& posts, std::size_t maxLength = kFtpBugPostsMax);
+std::u16string JoinPostNumbers(const std::vector<std::int32_t>& posts,
+                               std::size_t maxLength = kFtpBugPostsMax);
 
 enum class FtpBugRegister {
   kStored,        // the entry of that board and thread was replaced, or one was appended

@@ -65,7 +65,11 @@ class FtpBugDialog::ScanBridge : public IFtpBugScanListener {
   void Post(Change change) {
     QPointer<FtpBugDialog> dialog = dialog_;
     QMetaObject::invokeMethod(
-        dialog_, [dialog, change] { if (dialog) change(*dialog); }, Qt::QueuedConnection);
+        dialog_,
+        [dialog, change] {
+          if (dialog) change(*dialog);
+        },
+        Qt::QueuedConnection);
   }
 
   FtpBugDialog* dialog_;
@@ -113,8 +117,9 @@ FtpBugDialog::FtpBugDialog(CSetting& setting, QWidget* parent)
   posts_->setMaxLength(static_cast<int>(kFtpBugPostsMax));
   auto* fields = new QGridLayout;
   int row = 0;
-  for (auto [label, field] : {std::pair{QStringLiteral("鯖："), server_}, std::pair{QStringLiteral("板："), board_},
-                              std::pair{QStringLiteral("スレID："), thread_}, std::pair{QStringLiteral("レス："), posts_}}) {
+  for (auto [label, field] :
+       {std::pair{QStringLiteral("鯖："), server_}, std::pair{QStringLiteral("板："), board_},
+        std::pair{QStringLiteral("スレID："), thread_}, std::pair{QStringLiteral("レス："), posts_}}) {
     auto* caption = new QLabel(label);
     caption->setBuddy(field);
     fields->addWidget(caption, row, 0);
@@ -202,7 +207,8 @@ void FtpBugDialog::FillFromSelection() {
 
 void FtpBugDialog::Register() {
   if (scanning_) return;
-  switch (RegisterFtpBugEntry(working_, ToU16(board_->text()), ToU16(thread_->text()), ToU16(posts_->text()))) {
+  switch (
+      RegisterFtpBugEntry(working_, ToU16(board_->text()), ToU16(thread_->text()), ToU16(posts_->text()))) {
     case FtpBugRegister::kListFull:
       return;
     case FtpBugRegister::kMissingInput:

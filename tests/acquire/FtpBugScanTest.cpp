@@ -1,8 +1,6 @@
 // The FTP-bug scan end to end against one thread on a fake board, reached
 // as the upstream proxy so that its requests name the real board host.
 
-#include "acquire/FtpBugScan.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "acquire/FtpBugScan.h"
 #include "config/CSetting.h"
 #include "support/FakeHttpServer.h"
 #include "support/FakeThreadBoard.h"
@@ -96,10 +95,10 @@ TEST_F(FtpBugScanTest, BrokenPostIsFoundPairByPairThenPostByPost) {
   EXPECT_EQ(result.posts, std::vector<std::int32_t>{4});
   EXPECT_EQ(listener_.shownPosts, std::vector<std::int32_t>{4});
   EXPECT_EQ(result.status, kFinishedWithPosts);
-  EXPECT_EQ(listener_.statuses, (std::vector<std::u16string>{
-                                    u"Check res 1/6...", u"Check res 1/6... ok.", u"Check res 3/6...",
-                                    u"Check res 3/6... ftpバグ発見!", u"Check res 5/6...",
-                                    u"Check res 5/6... ok.", kFinishedWithPosts}));
+  EXPECT_EQ(listener_.statuses,
+            (std::vector<std::u16string>{u"Check res 1/6...", u"Check res 1/6... ok.", u"Check res 3/6...",
+                                         u"Check res 3/6... ftpバグ発見!", u"Check res 5/6...",
+                                         u"Check res 5/6... ok.", kFinishedWithPosts}));
 }
 
 TEST_F(FtpBugScanTest, ThreadsWithoutBrokenPostsAndCountsFromTheLastPostPage) {

@@ -38,10 +38,12 @@ class FtpBugScanCommandTest : public ::testing::Test {
 
 TEST_F(FtpBugScanCommandTest, PrintsTheBrokenPostsAndRegistersThem) {
   board_.broken = {4};
-  ChildProcess scan({TAVRILOX_BINARY, "--ftpbug-scan", "egg", "applism", "1517988732", "--ini", ini_, "--register"});
+  ChildProcess scan(
+      {TAVRILOX_BINARY, "--ftpbug-scan", "egg", "applism", "1517988732", "--ini", ini_, "--register"});
   EXPECT_EQ(scan.StdoutLines(1, kTimeoutMs), std::vector<std::string>{"4"});
   EXPECT_EQ(scan.Wait(kTimeoutMs), 0) << scan.Stderr();
-  EXPECT_TRUE(scan.WaitForStderr("Check res 3/6... ftpバグ発見!\nCheck res 5/6...\n", kTimeoutMs)) << scan.Stderr();
+  EXPECT_TRUE(scan.WaitForStderr("Check res 3/6... ftpバグ発見!\nCheck res 5/6...\n", kTimeoutMs))
+      << scan.Stderr();
   EXPECT_TRUE(scan.WaitForStderr("検索終了.\n", kTimeoutMs));
   EXPECT_EQ(board_.Ranges(server_), (std::vector<std::string>{"subject.txt", "1-2", "3-4", "3", "4", "5-6"}));
 

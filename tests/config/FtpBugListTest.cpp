@@ -1,6 +1,6 @@
-#include "config/FtpBugList.h"
-
 #include <gtest/gtest.h>
+
+#include "config/FtpBugList.h"
 
 namespace tav {
 namespace {

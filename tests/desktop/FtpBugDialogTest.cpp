@@ -1,8 +1,6 @@
 // The dialog "ftpバグ設定": opening, editing the working list, OK and
 // キャンセル, and a scan against a fake board stopped half-way.
 
-#include "desktop/FtpBugDialog.h"
-
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +13,7 @@
 
 #include "QtTestRegistry.h"
 #include "WindowFixture.h"
+#include "desktop/FtpBugDialog.h"
 #include "support/FakeHttpServer.h"
 #include "support/FakeThreadBoard.h"
 #include "support/ScopedEnvironment.h"
@@ -32,8 +31,8 @@ Widget* Part(FtpBugDialog* dialog, const char* name) {
 QStringList Rows(QTableWidget* list) {
   QStringList rows;
   for (int row = 0; row < list->rowCount(); ++row) {
-    rows << QStringLiteral("%1|%2|%3").arg(list->item(row, 0)->text(), list->item(row, 1)->text(),
-                                           list->item(row, 2)->text());
+    rows << QStringLiteral("%1|%2|%3")
+                .arg(list->item(row, 0)->text(), list->item(row, 1)->text(), list->item(row, 2)->text());
   }
   return rows;
 }
@@ -80,7 +79,8 @@ class FtpBugDialogTest : public QObject {
     Part<QPushButton>(tool, "FtpBugRegister")->click();
     posts->setText(QStringLiteral("4,7"));
     Part<QPushButton>(tool, "FtpBugRegister")->click();
-    QCOMPARE(Rows(list), (QStringList{QStringLiteral("software|1437650830|296"), QStringLiteral("applism|1517988732|4,7")}));
+    QCOMPARE(Rows(list), (QStringList{QStringLiteral("software|1437650830|296"),
+                                      QStringLiteral("applism|1517988732|4,7")}));
     board->clear();
     Part<QPushButton>(tool, "FtpBugRegister")->click();
     QCOMPARE(status->text(), QStringLiteral("未入力のスレッド情報があります."));
@@ -92,7 +92,8 @@ class FtpBugDialogTest : public QObject {
     QCOMPARE(posts->text(), QStringLiteral("296"));
     QCOMPARE(server->text(), QString());
     Part<QPushButton>(tool, "FtpBugDown")->click();
-    QCOMPARE(Rows(list), (QStringList{QStringLiteral("applism|1517988732|4,7"), QStringLiteral("software|1437650830|296")}));
+    QCOMPARE(Rows(list), (QStringList{QStringLiteral("applism|1517988732|4,7"),
+                                      QStringLiteral("software|1437650830|296")}));
     Part<QPushButton>(tool, "FtpBugDelete")->click();
     QCOMPARE(Rows(list), QStringList{QStringLiteral("applism|1517988732|4,7")});
     QCOMPARE(f.Cfg()->FtpBugEntries.size(), 1u);

@@ -21,9 +21,9 @@ struct FakeThreadBoard {
   std::string board = "applism";
   std::string key = "1517988732";
   int posts = 6;
-  std::set<int> broken;        // posts that break every page holding them
-  bool listed = true;          // subject.txt names the thread with its count
-  bool exists = true;          // false: every page says the thread is gone
+  std::set<int> broken;  // posts that break every page holding them
+  bool listed = true;    // subject.txt names the thread with its count
+  bool exists = true;    // false: every page says the thread is gone
   testpages::Layout layout = testpages::Layout::kDiv;
   // Runs before a read.cgi page is answered, with its range; may hold the
   // answer back (it runs on the server's connection thread).
@@ -61,8 +61,9 @@ struct FakeThreadBoard {
     if (range.empty()) return ScriptedResponse::Status(404, "Not Found");
     if (beforePage) beforePage(range);
     if (!exists) {
-      return ScriptedResponse::Ok(Sjis("<html><body><div>>datが存在しません。削除されたかURL間違ってますよ。</div></body></html>\n"),
-                                  "text/html");
+      return ScriptedResponse::Ok(
+          Sjis("<html><body><div>>datが存在しません。削除されたかURL間違ってますよ。</div></body></html>\n"),
+          "text/html");
     }
     int first = posts;
     int last = posts;
@@ -76,7 +77,8 @@ struct FakeThreadBoard {
       if (broken.count(n) != 0) return ScriptedResponse::Status(520, "Origin Error", {}, "error code: 520");
       shown.push_back(testpages::Numbered({n})[0]);
     }
-    if (first == 1 && broken.count(1) != 0) return ScriptedResponse::Status(520, "Origin Error", {}, "error code: 520");
+    if (first == 1 && broken.count(1) != 0)
+      return ScriptedResponse::Status(520, "Origin Error", {}, "error code: 520");
     return ScriptedResponse::Ok(testpages::Page(layout, "テスト", shown), "text/html");
   }
 };
