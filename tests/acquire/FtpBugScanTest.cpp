@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,33 +25,15 @@ constexpr char16_t kFinishedWithout[] = u"このスレッドにftpバグはあ�
 constexpr char16_t kMissingThread[] = u"スレッド情報がおかしいです.";
 constexpr char16_t kMissingInput[] = u"未入力のスレッド情報があります.";
 
+// Run() reports on the calling thread.
 class RecordingListener : public IFtpBugScanListener {
  public:
-  void ScanStatusChanged(const std::u16string& status) override {
-    std::lock_guard lock(mutex_);
-    statuses.push_back(status);
-  }
-  void ScanPostsChanged(const std::vector<std::int32_t>& posts) override {
-    std::lock_guard lock(mutex_);
-    shownPosts = posts;
-  }
-  void ScanFinished(const FtpBugScanResult& result) override {
-    std::lock_guard lock(mutex_);
-    finished.push_back(result);
-    changed_.notify_all();
-  }
-  bool WaitFinished(std::size_t count) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, 20s, [&] { return finished.size() >= count; });
-  }
+  void ScanStatusChanged(const std::u16string& status) override { statuses.push_back(status); }
+  void ScanPostsChanged(const std::vector<std::int32_t>& posts) override { shownPosts = posts; }
+  void ScanFinished(const FtpBugScanResult&) override {}
 
   std::vector<std::u16string> statuses;
   std::vector<std::int32_t> shownPosts;
-  std::vector<FtpBugScanResult> finished;
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
 };
 
 class FtpBugScanTest : public ::testing::Test {
@@ -181,40 +161,6 @@ TEST_F(FtpBugScanTest, ScansThatEndEarly) {
   result = Scan();
   EXPECT_EQ(result.end, FtpBugScanEnd::kFailed);
   EXPECT_EQ(result.status, u"Check res 1/1000... 不明なエラーです.");
-}
-
-TEST_F(FtpBugScanTest, StopEndsTheScanAfterThePairInHandAndOneScanRunsAtATime) {
-  std::mutex mutex;
-  std::condition_variable released;
-  bool release = false;
-  board_.beforePage = [&](const std::string& range) {
-    if (range != "3-4") return;
-    std::unique_lock lock(mutex);
-    released.wait_for(lock, 20s, [&] { return release; });
-  };
-  FtpBugScan scan(setting_, listener_, FtpBugScanOptions{0ms});
-  ASSERT_TRUE(scan.Start({"egg", "applism", "1517988732"}));
-  ASSERT_TRUE(server_.WaitForRequests(3, 20s));
-  EXPECT_TRUE(scan.Running());
-  EXPECT_FALSE(scan.Start({"egg", "applism", "1517988732"}));
-  EXPECT_EQ(scan.Run({"egg", "applism", "1517988732"}).end, FtpBugScanEnd::kFailed);
-  scan.Stop();
-  {
-    std::lock_guard lock(mutex);
-    release = true;
-  }
-  released.notify_all();
-  ASSERT_TRUE(listener_.WaitFinished(1));
-  EXPECT_FALSE(scan.Running());
-  EXPECT_EQ(board_.Ranges(server_), (Ranges{"subject.txt", "1-2", "3-4"}));
-  EXPECT_EQ(listener_.finished[0].end, FtpBugScanEnd::kStopped);
-  EXPECT_EQ(listener_.finished[0].status, u"Check res 3/6... ok.");
-
-  // The stop request does not outlive its scan.
-  board_.beforePage = nullptr;
-  ASSERT_TRUE(scan.Start({"egg", "applism", "1517988732"}));
-  ASSERT_TRUE(listener_.WaitFinished(2));
-  EXPECT_EQ(listener_.finished[1].end, FtpBugScanEnd::kFinished);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <fstream>
 #include <string>
 
-#include "app/CommandLine.h"
 #include "config/CSetting.h"
 #include "support/ChildProcess.h"
 #include "support/FakeHttpServer.h"
@@ -62,16 +61,6 @@ TEST_F(FtpBugScanCommandTest, AMissingThreadPrintsAnEmptyLineAndFails) {
   EXPECT_EQ(scan.StdoutLines(1, kTimeoutMs), std::vector<std::string>{""});
   EXPECT_EQ(scan.Wait(kTimeoutMs), 1);
   EXPECT_TRUE(scan.WaitForStderr("スレッド情報がおかしいです.\n", kTimeoutMs)) << scan.Stderr();
-}
-
-TEST(FtpBugScanCommandLine, ReadsTheThreadAndTheRegisterSwitch) {
-  auto options = CommandLine::Parse({"--ftpbug-scan", "egg", "applism", "1517988732", "--register"});
-  ASSERT_TRUE(options.error.empty()) << options.error;
-  ASSERT_TRUE(options.ftpBugScan.has_value());
-  EXPECT_EQ(options.ftpBugScan->thread, "1517988732");
-  EXPECT_TRUE(options.ftpBugScan->registerResult);
-  EXPECT_FALSE(CommandLine::Parse({"--ftpbug-scan", "egg", "applism"}).error.empty());
-  EXPECT_FALSE(CommandLine::Parse({"--register"}).error.empty());
 }
 
 }  // namespace

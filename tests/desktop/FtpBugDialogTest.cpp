@@ -158,6 +158,11 @@ class FtpBugDialogTest : public QObject {
     QCOMPARE(board.Ranges(server), (std::vector<std::string>{"subject.txt", "1-2", "3-4"}));
     QCOMPARE(Part<QLabel>(tool, "FtpBugStatus")->text(), QStringLiteral("Check res 3/6... ok."));
 
+    // The stop request ended with its scan: the next one runs to its end.
+    search->click();
+    QTRY_VERIFY(search->isEnabled());
+    QCOMPARE(Part<QLabel>(tool, "FtpBugStatus")->text(),
+             QStringLiteral("このスレッドにftpバグはありません."));
     Part<QPushButton>(tool, "FtpBugCancel")->click();
     QVERIFY(!tool->isVisible());
   }
