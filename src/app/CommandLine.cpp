@@ -27,6 +27,7 @@ bool ReadCount(const std::string& text, int& count) {
 
 CommandLine CommandLine::Parse(const std::vector<std::string>& args) {
   CommandLine options;
+  bool registerResult = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--headless") {
@@ -45,6 +46,15 @@ CommandLine CommandLine::Parse(const std::vector<std::string>& args) {
         return options;
       }
       options.iniPath = args[++i];
+    } else if (arg == "--ftpbug-scan") {
+      if (i + 3 >= args.size()) {
+        options.error = "--ftpbug-scan needs a server, a board and a thread key";
+        return options;
+      }
+      options.ftpBugScan = FtpBugScanCommand{args[i + 1], args[i + 2], args[i + 3]};
+      i += 3;
+    } else if (arg == "--register") {
+      registerResult = true;
     } else if (arg.rfind("--ini=", 0) == 0) {
       options.iniPath = arg.substr(6);
     } else if (arg == "--convert") {
@@ -64,12 +74,20 @@ CommandLine CommandLine::Parse(const std::vector<std::string>& args) {
       return options;
     }
   }
+  if (registerResult) {
+    if (!options.ftpBugScan) {
+      options.error = "--register belongs to --ftpbug-scan";
+      return options;
+    }
+    options.ftpBugScan->registerResult = true;
+  }
   return options;
 }
 
 std::string CommandLine::Usage() {
   return "Usage: tavrilox [--headless] [--ini PATH] [--init] [--check-config] [--help] [--version]\n"
          "       tavrilox --convert PAGE [--cached M] [--ini PATH]\n"
+         "       tavrilox --ftpbug-scan SERVER BOARD KEY [--ini PATH] [--register]\n"
          "\n"
          "A local HTTP proxy for 2ch-family board readers (default 127.0.0.1:8822).\n"
          "\n"
@@ -86,6 +104,13 @@ std::string CommandLine::Usage() {
          "  --check-config\n"
          "               read the settings file, print what the proxy would do\n"
          "               and every warning; exit 1 when it has an error to fix\n"
+         "  --ftpbug-scan SERVER BOARD KEY\n"
+         "               find the posts that break the page of thread KEY on\n"
+         "               BOARD at SERVER (e.g. egg applism 1517988732): progress\n"
+         "               on stderr, the post numbers joined with \",\" on stdout;\n"
+         "               exit code 0 when the scan ran to its end\n"
+         "  --register   with --ftpbug-scan: store the posts found in the\n"
+         "               settings file's FTPBug list\n"
          "  --help       show this text\n"
          "  --version    show the version\n";
 }

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "app/FtpBugScanCommand.h"
+
 namespace tav {
 
 struct CommandLine {
@@ -14,6 +16,7 @@ struct CommandLine {
   std::optional<std::string> iniPath;
   std::optional<std::string> convertPage;  // --convert: a saved read.cgi page to print as dat
   int cachedCount = -1;                    // --cached: posts the reader already holds
+  std::optional<FtpBugScanCommand> ftpBugScan;  // --ftpbug-scan SERVER BOARD KEY [--register]
   std::string error;              // non-empty when the arguments could not be used
 
   static CommandLine Parse(const std::vector<std::string>& args);

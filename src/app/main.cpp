@@ -117,6 +117,7 @@ int main(int argc, char** argv) {
   if (options.init) return WriteDefaultIni(iniPath);
   if (options.convertPage) return ConvertSavedPage(options, iniPath);
   if (options.checkConfig) return static_cast<int>(CheckConfig(iniPath, stdout));
+  if (options.ftpBugScan) return RunFtpBugScanCommand(*options.ftpBugScan, iniPath);
   if (options.headless) return RunHeadless(iniPath);
 #ifdef TAVRILOX_HAVE_GUI
   return RunDesktop(argc, argv, iniPath);

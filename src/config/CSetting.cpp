@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config/AllowList.h"
+#include "config/FtpBugList.h"
 #include "config/PatternSets.h"
 #include "platform/IniFile.h"
 #include "platform/TextCodec.h"
@@ -50,8 +51,6 @@ namespace {
 // 512 characters; some fields keep less.
 constexpr std::size_t kTextMax = 511;
 constexpr std::size_t kPatternLabelMax = 255;
-constexpr std::size_t kFtpBugFieldMax = 259;
-constexpr std::size_t kFtpBugPostsMax = 4095;
 constexpr std::size_t kAutoRuleMax = 47;
 // A count from the file bounds a loop: a broken or hostile file must not keep
 // the start-up busy creating millions of blank entries. Far above what the
@@ -86,25 +85,6 @@ std::vector<std::u16string_view> Split(std::u16string_view text, char16_t separa
     if (at == std::u16string_view::npos) return fields;
     text.remove_prefix(at + 1);
   }
-}
-
-// "12,abc,15" gives 12, 0, 15; an empty text gives no numbers.
-std::vector<std::int32_t> ParsePostNumbers(std::u16string_view text) {
-  std::vector<std::int32_t> posts;
-  if (text.empty()) return posts;
-  for (std::u16string_view piece : Split(text, u',')) posts.push_back(IniFile::ParseInt(piece));
-  return posts;
-}
-
-std::u16string JoinPostNumbers(const std::vector<std::int32_t>& posts) {
-  std::u16string joined;
-  for (std::int32_t post : posts) {
-    std::u16string piece = Ascii(std::to_string(post));
-    if (!joined.empty()) piece.insert(piece.begin(), u',');
-    if (joined.size() + piece.size() > kFtpBugPostsMax) break;  // whole numbers only
-    joined += piece;
-  }
-  return joined;
 }
 
 // Reads values with the "when missing" rules of the settings file.

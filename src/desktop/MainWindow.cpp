@@ -17,6 +17,7 @@
 #include "config/CSetting.h"
 #include "desktop/AccessLogTableModel.h"
 #include "desktop/BoxPresenter.h"
+#include "desktop/FtpBugDialog.h"
 #include "desktop/LogHeaderView.h"
 #include "desktop/QtShell.h"
 #include "desktop/QtText.h"
@@ -68,6 +69,7 @@ MainWindow::MainWindow(QtShell& shell, const ShellImages& images, QWidget* paren
   BuildMenus();
   BuildLogView();
   BuildStatusBar();
+  ftpBugDialog_ = new FtpBugDialog(setting_, this);
   ConnectShell();
   shell_.SetBoxParent(this);
 }
@@ -160,7 +162,7 @@ void MainWindow::ConnectShell() {
   connect(&shell_, &QtShell::trayStateChanged, this, &MainWindow::RefreshTray);
   connect(&shell_, &QtShell::statusChanged, this, &MainWindow::RefreshStatus);
   connect(&shell_, &QtShell::balloonRequested, tray_, &TrayIcon::ShowBalloon);
-  connect(&shell_, &QtShell::ftpBugDialogRequested, this, &MainWindow::ShowFtpBugPlaceholder);
+  connect(&shell_, &QtShell::ftpBugDialogRequested, this, &MainWindow::ShowFtpBugTool);
   connect(tray_, &TrayIcon::leftClicked, this, &MainWindow::RestoreFromTray);
   connect(tray_, &TrayIcon::pointerPassed, this, &MainWindow::TrayPointerPassed);
   connect(tray_, &TrayIcon::trayReturned, this, &MainWindow::TrayReturned);
@@ -356,12 +358,8 @@ void MainWindow::OpenFtpBugTool() {
   }
 }
 
-void MainWindow::ShowFtpBugPlaceholder(const QString& server, const QString& board, const QString& thread) {
-  // Stands in for the FTP-bug tool until it exists: shows what it would be
-  // opened with.
-  shell_.Boxes().Message(this, QStringLiteral("ftpバグ設定"),
-                         QStringLiteral("鯖：%1\n板：%2\nスレID：%3\n\nftpバグ設定ダイアログは未実装です。")
-                             .arg(server, board, thread));
+void MainWindow::ShowFtpBugTool(const QString& server, const QString& board, const QString& thread) {
+  ftpBugDialog_->Open(server, board, thread);
 }
 
 // --- log view ---

@@ -19,6 +19,7 @@ namespace tav {
 class AccessLogTableModel;
 class BoxPresenter;
 class CSetting;
+class FtpBugDialog;
 class LogHeaderView;
 class QtShell;
 class TrayIcon;
@@ -81,6 +82,7 @@ class MainWindow : public QMainWindow {
   QMenu* HeaderMenu() const { return headerMenu_; }
   QMenu* RowMenu() const { return rowMenu_; }
   QAction* MenuBarCommand(int command) const;
+  FtpBugDialog* FtpBugTool() const { return ftpBugDialog_; }
   int RestoreShowCommand() const { return restoreShowCommand_; }
   bool SettingsDialogOpen() const { return settingsDialogOpen_; }
   // Prepares the popup menus as if they were about to open (checks and
@@ -109,7 +111,7 @@ class MainWindow : public QMainWindow {
   void CorrectStoredFrame();
   void OpenSettings(int page);
   void OpenFtpBugTool();
-  void ShowFtpBugPlaceholder(const QString& server, const QString& board, const QString& thread);
+  void ShowFtpBugTool(const QString& server, const QString& board, const QString& thread);
   void SetDatMode(int mode);
   void ToggleLogSort();
   void PopupAtCursor(QMenu* menu, QPoint globalPos, bool bottomAtCursor = false);
@@ -129,6 +131,7 @@ class MainWindow : public QMainWindow {
   QMenu* statusMenu_ = nullptr;
   QMenu* headerMenu_ = nullptr;
   QMenu* rowMenu_ = nullptr;
+  FtpBugDialog* ftpBugDialog_ = nullptr;  // created hidden, lives as long as the window
   std::function<bool()> trayAvailable_;
 
   int restoreShowCommand_ = 1;  // 1 normal, 3 maximised

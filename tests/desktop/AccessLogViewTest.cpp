@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTableView>
 #include <QtTest>
@@ -17,6 +18,7 @@
 #include "WindowFixture.h"
 #include "platform/TextCodec.h"
 #include "desktop/AccessLogTableModel.h"
+#include "desktop/FtpBugDialog.h"
 #include "desktop/LogHeaderView.h"
 #include "desktop/QtText.h"
 #include "desktop/ShellMenus.h"
@@ -263,9 +265,11 @@ class AccessLogViewTest : public QObject {
     SelectRow(f.Window(), 0);
     ftpBug->setEnabled(true);
     ftpBug->trigger();
-    QCOMPARE(f.boxes.Count(QStringLiteral("message")), 1);
-    QCOMPARE(f.boxes.boxes.back().caption, QStringLiteral("ftpバグ設定"));
-    QVERIFY(f.boxes.boxes.back().text.contains(QStringLiteral("鯖：kanae\n板：software\nスレID：1437650830")));
+    FtpBugDialog* tool = f.Window().FtpBugTool();
+    QVERIFY(tool->isVisible());
+    QCOMPARE(tool->findChild<QLineEdit*>(QStringLiteral("FtpBugServer"))->text(), QStringLiteral("kanae"));
+    QCOMPARE(tool->findChild<QLineEdit*>(QStringLiteral("FtpBugBoard"))->text(), QStringLiteral("software"));
+    QCOMPARE(tool->findChild<QLineEdit*>(QStringLiteral("FtpBugThread"))->text(), QStringLiteral("1437650830"));
   }
 
   void aliasesCountAsThePrimaryDomain() {
