@@ -139,10 +139,11 @@ int FetchThreadHtml(CGateway& ctx, std::string_view request, std::int64_t& bytes
   ThreadAddress thread;
   if (!ReadThreadAddress(header, thread)) return kStatusBadReply;
   const bool diffMode = cfg.DiffMode != 0 && ctx.datCache != nullptr;
+  const std::int64_t rangeStart = UsableRangeStart(header.rangeStart);
 
   // A thread some of whose posts break its page is read around them.
   if (cfg.FixFTPBug != 0 && segmentKind == kWholeThread &&
-      (header.rangeStart == -1 || ctx.datCache == nullptr ||
+      (rangeStart == -1 || ctx.datCache == nullptr ||
        ctx.datCache->Lookup(thread.server, thread.key) == -1)) {
     if (const auto* broken = FtpBugPosts(cfg, thread)) {
       const std::vector<std::int32_t> copy = *broken;
@@ -152,7 +153,7 @@ int FetchThreadHtml(CGateway& ctx, std::string_view request, std::int64_t& bytes
 
   const int cachedCount =
       segmentKind == kWholeThread && diffMode
-          ? DiffModeCachedCount(*ctx.datCache, true, header.rangeStart, thread.server, thread.key)
+          ? DiffModeCachedCount(*ctx.datCache, true, rangeStart, thread.server, thread.key)
           : -1;
   const bool https = cfg.HtmlSSL != 0 || header.httpsTarget;
   const std::string url = std::string(https ? "https" : "http") + "://" + thread.server +
@@ -218,11 +219,11 @@ int FetchThreadHtml(CGateway& ctx, std::string_view request, std::int64_t& bytes
     count = count + (*posts)[static_cast<std::size_t>(index)] - 1;
   }
 
-  if (!diffMode) return SendDatAnswer(ctx, text, header.rangeStart, boardDate, bytesSent);
+  if (!diffMode) return SendDatAnswer(ctx, text, rangeStart, boardDate, bytesSent);
 
   DiffModeAnswerInput input;
   input.diffMode = true;
-  input.rangeStart = header.rangeStart;
+  input.rangeStart = rangeStart;
   input.cachedCount = cachedCount;
   input.converterResult = count;
   input.text = text;
