@@ -151,9 +151,9 @@ RouteOutcome RunArchivedThread(CGateway& ctx, std::string_view request) {
 
 bool RuleMatches(const CAutoRule& rule, const CGateway& ctx) {
   const std::u16string& text = rule.rule;
-  if (text.empty()) return false;
+  // Every target contains the empty pattern.
   if (ctx.header.target.Wide().find(text) != std::u16string::npos) return true;
-  if (text[0] == u'#' && ctx.header.host.Wide().find(text.substr(1)) != std::u16string::npos) return true;
+  if (!text.empty() && text[0] == u'#' && ctx.header.host.Wide().find(text.substr(1)) != std::u16string::npos) return true;
   return text == u"*";
 }
 
