@@ -230,7 +230,9 @@ void LogBadRequest(CGateway& ctx, std::string_view request) {
   ctx.shell->AddBadRequestRow(columns);
 }
 
-int DispatchRequest(CGateway& ctx, std::string_view request) {
+namespace {
+
+int Dispatch(CGateway& ctx, std::string_view request, bool& rowAdded) {
   ctx.errorDetail = 0;
   ctx.requestId = NumberRequest(ctx);
 
@@ -245,6 +247,7 @@ int DispatchRequest(CGateway& ctx, std::string_view request) {
     requestClass = ClassDat;
   }
   AddRequestRow(ctx);
+  rowAdded = true;
   ctx.overload = 0;
   int mode = EffectiveMode(ctx);
 
@@ -279,6 +282,30 @@ int DispatchRequest(CGateway& ctx, std::string_view request) {
     return 1;
   }
   return 0;
+}
+
+}  // namespace
+
+int DispatchRequest(CGateway& ctx, std::string_view request) {
+  bool rowAdded = false;
+  try {
+    return Dispatch(ctx, request, rowAdded);
+  } catch (...) {
+    // A fault while serving one request ends that request and nothing else:
+    // its row shows the failure, the connection is closed, and the worker
+    // and every other connection go on.
+    ctx.header.closeFlag = 1;
+    try {
+      if (rowAdded) {
+        FinishRow(ctx, kStatusFailed, 0);
+      } else {
+        LogBadRequest(ctx, request);
+      }
+    } catch (...) {
+      // Nothing more can be reported; the request still ends here.
+    }
+    return kDispatchFault;
+  }
 }
 
 }  // namespace tav

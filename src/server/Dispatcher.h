@@ -28,9 +28,13 @@ RequestClass ClassifyRequest(const CGateway& ctx);
 // the first matching AutoRule (6 when none matches).
 int EffectiveMode(const CGateway& ctx);
 
+// Result of a dispatch that was ended by a fault (anything thrown while
+// serving the request): its row shows "失敗" and the connection is closed.
+inline constexpr int kDispatchFault = -3;
+
 // Dispatches one request whose context the worker has filled (settings,
 // shell, reader socket). 0 normally, 1 after an archived-thread HTML route,
-// -2 for a request that does not parse.
+// -2 for a request that does not parse, kDispatchFault after a fault.
 int DispatchRequest(CGateway& ctx, std::string_view request);
 
 // Logs a request the proxy refuses to serve with a complete failure row.

@@ -121,6 +121,20 @@ void ProxyServer::OnAccept() {
 }
 
 void ProxyServer::ServeConnection(CBrowserSocket& record) {
+  try {
+    ServeRequests(record);
+  } catch (...) {
+    // The safety net of the worker: whatever escaped the dispatch's own net
+    // (reading, assembling) ends this connection only.
+    shell_.RequestFailed();
+  }
+  record.active = false;
+  record.CloseSocket();
+  shell_.ConnectionClosed();
+  record.finished = true;
+}
+
+void ProxyServer::ServeRequests(CBrowserSocket& record) {
   RequestAssembler request;
   int idleMs = 0;
   char scratch[kReceiveSize + 1];
@@ -181,11 +195,6 @@ void ProxyServer::ServeConnection(CBrowserSocket& record) {
     }
     idleMs = 0;
   }
-
-  record.active = false;
-  record.CloseSocket();
-  shell_.ConnectionClosed();
-  record.finished = true;
 }
 
 void ProxyServer::ReapFinished() {

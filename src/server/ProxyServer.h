@@ -56,6 +56,7 @@ class ProxyServer {
   void AcceptLoop();
   void OnAccept();
   void ServeConnection(CBrowserSocket& record);
+  void ServeRequests(CBrowserSocket& record);
   void ReapFinished();
 
   CSetting& setting_;
