@@ -33,7 +33,9 @@ int AccessLogModel::AddRow(const LogRow& row) {
 
 bool AccessLogModel::SetCell(std::uint32_t requestId, int column, const std::u16string& text, int image) {
   if (column < 0 || column >= kLogColumns) return false;
-  if (!Find(requestId)) return false;  // includes the 50 ms second look
+  // A row that is gone stays gone: newer requests pushed it out. The update
+  // is dropped at once, so that a long tunnel or answer whose row has gone
+  // never waits for it.
   std::lock_guard lock(mutex_);
   auto index = FindLocked(requestId);
   if (!index) return false;

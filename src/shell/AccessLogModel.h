@@ -40,8 +40,8 @@ class AccessLogModel {
   // and inserts a row at the top (LogSort 1) or at the bottom.
   int AddRow(int column, const std::u16string& text, int image, std::uint32_t itemData);
   int AddRow(const LogRow& row);
-  // Finds the row by request id (a second look after 50 ms) and sets one cell
-  // and, unless image < 0, the row image. False when the row is gone.
+  // Finds the row by request id and sets one cell and, unless image < 0, the
+  // row image. False (at once) when the row is gone.
   bool SetCell(std::uint32_t requestId, int column, const std::u16string& text, int image);
   std::optional<int> Find(std::uint32_t requestId);
   std::optional<LogRow> RowById(std::uint32_t requestId) const;
