@@ -108,16 +108,16 @@ std::string_view UpToNul(std::string_view text) {
   return nul == nullptr ? text : text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
 }
 
-std::string_view NextLine(std::string_view text, std::size_t& pos) {
+std::string_view NextLine(std::string_view text, std::size_t& pos, bool nulEndsLine) {
   if (pos >= text.size()) {
     pos = text.size();
     return {};
   }
   std::size_t end = pos;
-  while (end < text.size() && text[end] != '\n' && text[end] != '\r') ++end;
+  while (end < text.size() && text[end] != '\n' && text[end] != '\r' && !(nulEndsLine && text[end] == '\0')) ++end;
   const std::string_view line = text.substr(pos, end - pos);
   if (end < text.size()) {
-    end += (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1;
+    end += (text[end] != '\n' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1;
   }
   pos = end;
   return line;
@@ -219,16 +219,22 @@ std::string DecodeEmailSpans(std::string_view name) {
 }
 
 bool RepairEmailLink(std::string_view post, std::string& repaired) {
-  const std::size_t link = Find(post, kEmailLink);
-  if (link == npos) return false;
-  const std::size_t digits = link + kEmailLink.size();
-  const std::size_t runLength = HexRunLength(post.substr(digits));
-  std::string result(post.substr(0, link));
-  result.append("mailto:");
-  result.append(DecodeProtectedEmail(post.substr(digits, runLength)));
-  result.append(post.substr(digits + runLength));
+  std::string result(post);
+  if (!RepairEmailLinkAt(result, 0)) return false;
   repaired.swap(result);
   return true;
+}
+
+std::optional<TextRewrite> RepairEmailLinkAt(std::string& post, std::size_t from) {
+  const std::size_t link = Find(post, kEmailLink, from);
+  if (link == npos) return std::nullopt;
+  const std::size_t digits = link + kEmailLink.size();
+  const std::size_t runLength = HexRunLength(std::string_view(post).substr(digits));
+  std::string address = "mailto:";
+  address.append(DecodeProtectedEmail(std::string_view(post).substr(digits, runLength)));
+  TextRewrite rewrite{link, digits + runLength - link, address.size()};
+  post.replace(link, rewrite.oldLength, address);
+  return rewrite;
 }
 
 std::string_view MessageCleaner::Clean(std::string_view message, const Steps& steps) {

@@ -29,8 +29,9 @@ std::string_view CutField(std::string_view text);
 std::string_view UpToNul(std::string_view text);
 
 // The line starting at `pos` (without its end) and the start of the next
-// line. A line ends at LF, CR (CR LF counts as one end) or the text's end.
-std::string_view NextLine(std::string_view text, std::size_t& pos);
+// line. A line ends at LF, CR (CR LF counts as one end) or the text's end;
+// with `nulEndsLine`, a NUL ends it too, like a CR.
+std::string_view NextLine(std::string_view text, std::size_t& pos, bool nulEndsLine = false);
 
 // A decimal number as the page writes it: optional blanks and sign, then
 // digits (none: 0); out-of-range values are held at the int limits.
@@ -62,6 +63,20 @@ std::string DecodeEmailSpans(std::string_view name);
 // The post with its "/cdn-cgi/l/email-protection#" link target replaced by
 // "mailto:" and the decoded address. False when the post has no such link.
 bool RepairEmailLink(std::string_view post, std::string& repaired);
+
+// The part of a text that one rewrite replaced: `oldLength` bytes at `at`
+// became `newLength` bytes.
+struct TextRewrite {
+  std::size_t at = 0;
+  std::size_t oldLength = 0;
+  std::size_t newLength = 0;
+};
+
+// RepairEmailLink in place, for the first link at or after `from`: the text
+// before it is left as it is, so a caller repairing link after link goes on
+// from the rewritten part instead of starting over. Nothing when there is no
+// such link.
+std::optional<TextRewrite> RepairEmailLinkAt(std::string& post, std::size_t from);
 
 // The clean-up steps of a message, each only when its marker occurs: links
 // reduced to their text, image tags to "sssp://" links, space runs
