@@ -138,7 +138,8 @@ int GetDatByJson(CGateway& ctx, std::string_view request, std::int64_t& bytesSen
   answer.body.clear();
 
   std::string dat;
-  const int posts = JsonToDat(json, dat, cfg.JsonRemoveHalfSpace != 0);
+  // The dat may take twice the answer's length, as much as its buffer holds.
+  const int posts = JsonToDat(json, dat, cfg.JsonRemoveHalfSpace != 0, 2 * json.size());
   if (posts < 0) return posts;
   return SendDatAnswer(ctx, dat, header.rangeStart, boardDate, bytesSent);
 }
