@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -162,6 +164,38 @@ TEST_F(DlConverter, APostThatNeverEndsTakesTheRestOfThePage) {
   for (int i = 0; i < 5000; ++i) page += "more text that never ends the post <br>\n";
   ASSERT_EQ(Convert(page), 1);
   EXPECT_LE(out_.size(), 65534u + 50u);
+}
+
+// A stray NUL ends its line, not the page: the posts after it are kept.
+TEST_F(DlConverter, ANulEndsALineNotThePage) {
+  const std::string page = testpages::PageUtf8(Layout::kDl, kTitle, Numbered({1, 2, 3}));
+  std::string withNul = page;
+  const std::size_t secondPost = withNul.find("<dt>2 ");
+  withNul.insert(withNul.find(" 本文2", secondPost) + 1, std::string(1, '\0'));
+  ASSERT_EQ(Convert(withNul), 3);
+  EXPECT_EQ(out_.find('\0'), std::string::npos);
+  EXPECT_NE(out_.find(Sjis("本文3")), std::string::npos);
+}
+
+// Posts made of nothing but protected e-mail links, as long as a post may
+// be: each repair goes on from where the last one ended, so the page costs
+// its length, not its length times its links. (Starting over after every
+// repair took the better part of a minute for this page.)
+TEST_F(DlConverter, EmailLinkRepairCostsThePageLength) {
+  const std::string link = "<a href=\"/cdn-cgi/l/email-protection#" + Protect("a@b.c", 0x42) + "\">x</a>";
+  std::string page = kHead;
+  constexpr int kPosts = 60;
+  for (int n = 1; n <= kPosts; ++n) {
+    std::string post = "<dt>" + std::to_string(n) + " ：名無し：2016/01/01<dd>";
+    while (post.size() < 65000) post += link;
+    page += post + "<br><br>\n";
+  }
+  page += "</dl>\n";
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Convert(page), kPosts);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_NE(out_.find("<a href=\"mailto:a@b.c\">x</a>"), std::string::npos) << "repaired";
+  EXPECT_EQ(out_.find("email-protection"), std::string::npos);
 }
 
 }  // namespace
