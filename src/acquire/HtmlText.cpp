@@ -20,7 +20,6 @@ constexpr std::string_view kBrTwoSpacesBr = "<br>  <br>";
 constexpr std::string_view kBrBr = "<br><br>";
 constexpr std::string_view kEmailSpan = "<span class=\"__cf_email__\" data-cfemail=\"";
 constexpr std::string_view kScriptEnd = "</script>";
-constexpr std::string_view kEmailLink = "/cdn-cgi/l/email-protection#";
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -218,23 +217,21 @@ std::string DecodeEmailSpans(std::string_view name) {
   return out;
 }
 
-bool RepairEmailLink(std::string_view post, std::string& repaired) {
-  std::string result(post);
-  if (!RepairEmailLinkAt(result, 0)) return false;
-  repaired.swap(result);
-  return true;
+std::string EmailLinkReplacement(std::string_view afterTarget, std::size_t& digitCount) {
+  digitCount = HexRunLength(afterTarget);
+  return "mailto:" + DecodeProtectedEmail(afterTarget.substr(0, digitCount));
 }
 
-std::optional<TextRewrite> RepairEmailLinkAt(std::string& post, std::size_t from) {
-  const std::size_t link = Find(post, kEmailLink, from);
-  if (link == npos) return std::nullopt;
-  const std::size_t digits = link + kEmailLink.size();
-  const std::size_t runLength = HexRunLength(std::string_view(post).substr(digits));
-  std::string address = "mailto:";
-  address.append(DecodeProtectedEmail(std::string_view(post).substr(digits, runLength)));
-  TextRewrite rewrite{link, digits + runLength - link, address.size()};
-  post.replace(link, rewrite.oldLength, address);
-  return rewrite;
+bool RepairEmailLink(std::string_view post, std::string& repaired) {
+  const std::size_t link = Find(post, kEmailLinkTarget);
+  if (link == npos) return false;
+  std::size_t digitCount = 0;
+  std::string result(post.substr(0, link));
+  const std::string_view after = post.substr(link + kEmailLinkTarget.size());
+  result.append(EmailLinkReplacement(after, digitCount));
+  result.append(after.substr(digitCount));
+  repaired.swap(result);
+  return true;
 }
 
 std::string_view MessageCleaner::Clean(std::string_view message, const Steps& steps) {

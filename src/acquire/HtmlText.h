@@ -64,19 +64,14 @@ std::string DecodeEmailSpans(std::string_view name);
 // "mailto:" and the decoded address. False when the post has no such link.
 bool RepairEmailLink(std::string_view post, std::string& repaired);
 
-// The part of a text that one rewrite replaced: `oldLength` bytes at `at`
-// became `newLength` bytes.
-struct TextRewrite {
-  std::size_t at = 0;
-  std::size_t oldLength = 0;
-  std::size_t newLength = 0;
-};
 
-// RepairEmailLink in place, for the first link at or after `from`: the text
-// before it is left as it is, so a caller repairing link after link goes on
-// from the rewritten part instead of starting over. Nothing when there is no
-// such link.
-std::optional<TextRewrite> RepairEmailLinkAt(std::string& post, std::size_t from);
+// The link target that RepairEmailLink replaces.
+inline constexpr std::string_view kEmailLinkTarget = "/cdn-cgi/l/email-protection#";
+
+// What replaces a link target: "mailto:" and the address decoded from the
+// hexadecimal digits at the start of `afterTarget` (the text after the
+// target); `digitCount` receives how many digits were taken.
+std::string EmailLinkReplacement(std::string_view afterTarget, std::size_t& digitCount);
 
 // The clean-up steps of a message, each only when its marker occurs: links
 // reduced to their text, image tags to "sssp://" links, space runs
