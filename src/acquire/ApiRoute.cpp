@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "acquire/ApiAuth.h"
+#include "acquire/DatAnswer.h"
 #include "net/CGateway.h"
 #include "net/IShell.h"
 #include "net/ReaderSocket.h"
@@ -125,8 +126,8 @@ std::optional<DatTarget> DatTargetOf(const Request& request) {
 // reader's If-Modified-Since.
 std::string DatHeaderLines(const Request& header) {
   std::string lines = "Connection: close\r\nContent-Type: application/x-www-form-urlencoded\r\n";
-  if (header.rangeStart != -1) {
-    lines += "Range: bytes=" + std::to_string(header.rangeStart) + "-\r\n";
+  if (const std::int64_t start = UsableRangeStart(header.rangeStart); start != -1) {
+    lines += "Range: bytes=" + std::to_string(start) + "-\r\n";
   } else if (header.acceptsGzip) {
     lines += "Accept-Encoding: gzip\r\n";
   }

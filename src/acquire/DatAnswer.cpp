@@ -1,5 +1,7 @@
 #include "acquire/DatAnswer.h"
 
+#include <cstdint>
+
 #include "acquire/CDatCache.h"
 #include "net/CGateway.h"
 #include "net/ReaderSocket.h"
@@ -52,6 +54,9 @@ std::string PartialAnswer(std::string_view tail, std::int64_t rangeStart, std::i
 // The tail of `text` from `rangeStart` (at most its length): not modified
 // when nothing or only a line end is new, else a partial answer.
 std::string TailAnswer(std::string_view text, std::int64_t rangeStart, std::string_view boardDate) {
+  if (rangeStart < 0 || rangeStart > static_cast<std::int64_t>(text.size())) {
+    return FullAnswer(text, boardDate);  // callers never get here; no cut outside the text
+  }
   const std::string_view tail = text.substr(static_cast<std::size_t>(rangeStart));
   if (tail.empty() || tail == "\n") return NotModifiedAnswer(boardDate);
   return PartialAnswer(tail, rangeStart, static_cast<std::int64_t>(text.size()), boardDate);
@@ -64,6 +69,10 @@ std::int64_t WriteAnswer(const CGateway& ctx, const std::string& answer) {
 }
 
 }  // namespace
+
+std::int64_t UsableRangeStart(std::int64_t rangeStart) {
+  return (rangeStart < 0 || rangeStart > static_cast<std::int64_t>(INT32_MAX)) ? -1 : rangeStart;
+}
 
 std::string FullAnswerHeader(std::int64_t contentLength, bool closed) {
   std::string header = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: ";
@@ -90,6 +99,7 @@ std::string PartialAnswerHeader(std::int64_t contentLength, std::int64_t rangeSt
 }
 
 std::string BuildDatAnswer(std::string_view text, std::int64_t rangeStart, std::string_view boardDate) {
+  rangeStart = UsableRangeStart(rangeStart);
   const auto length = static_cast<std::int64_t>(text.size());
   if (rangeStart < 0) return FullAnswer(text, boardDate);
   if (rangeStart > length) return StarAnswer(rangeStart, length, boardDate);
@@ -116,14 +126,15 @@ int SendOverloadAnswer(CGateway& ctx, std::int64_t& bytesSent) {
 
 int DiffModeCachedCount(const CDatCache& cache, bool diffMode, std::int64_t rangeStart, std::string_view server,
                         std::string_view key) {
-  if (!diffMode || rangeStart == -1) return -1;
+  if (!diffMode || UsableRangeStart(rangeStart) == -1) return -1;
   return cache.Lookup(server, key);
 }
 
 int BuildDiffModeAnswer(CDatCache& cache, const DiffModeAnswerInput& in, std::string_view boardDate,
                         std::string& answer) {
-  const std::int64_t start = in.rangeStart;
-  const int cached = in.cachedCount;
+  const std::int64_t start = UsableRangeStart(in.rangeStart);
+  // A cached count is only known for a request with a range start.
+  const int cached = start == -1 ? -1 : in.cachedCount;
   const auto length = static_cast<std::int64_t>(in.text.size());
 
   // Cache step: a thread that has only its first post is not worth keeping

@@ -17,6 +17,11 @@ class CDatCache;
 // Longest board Date value repeated in Last-Modified; longer ones are cut.
 inline constexpr std::size_t kMaxBoardDateLength = 1022;
 
+// The range start an answer may compute with: `rangeStart` when it lies in
+// 0..2^31-1, else -1 (no range), so that no answer ever cuts at a negative
+// or absurd offset.
+std::int64_t UsableRangeStart(std::int64_t rangeStart);
+
 // Header lines of the full and partial answers. `closed` adds the blank line
 // that ends the header (the local route's form, which carries no date line).
 std::string FullAnswerHeader(std::int64_t contentLength, bool closed = false);

@@ -2,6 +2,7 @@
 // the post pattern over and over, and the name, mail and BE patterns on the
 // parts of each post.
 
+#include <algorithm>
 #include <string>
 
 #include "acquire/DatLineWriter.h"
@@ -98,10 +99,13 @@ class PatternConverter {
 
   // Matches the posts from `from` on. Returns 0 or a negative result.
   int ConvertPosts(std::string_view text, std::size_t from, int* lastPost) {
-    const char* const end = text.data() + text.size();
-    const char* at = text.data() + from;
+    // The page's last whole character is found once: every post is matched
+    // against the same end, and a page ending in a long run of lead-range
+    // bytes would otherwise cost that run once per post.
+    const char* const end = CBregOnig::WholeCharacterEnd(text.data(), text.data() + text.size());
+    const char* at = text.data() + std::min(from, static_cast<std::size_t>(end - text.data()));
     while (at <= end) {
-      if (engine_.BMatch(set_.res.Narrow(), at, end, res_.Out(), message_) <= 0) break;
+      if (engine_.BMatch(set_.res.Narrow(), at, end, res_.Out(), message_, TextEnd::WholeCharacter) <= 0) break;
       const BRegexp* post = res_.Get();
       if (post->nparens != 4 && post->nparens != 5) return kConvertBadGroups;
       if (const int rc = HandlePost(post, lastPost); rc != 0) return rc;

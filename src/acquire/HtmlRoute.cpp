@@ -172,11 +172,12 @@ RouteResult FetchWithCompression(CGateway& ctx, const Request& request, bool gzi
   const ThreadRef& thread = request.thread;
   if (thread.kind == ThreadKind::None || thread.kind == ThreadKind::Subject) return RouteResult::Failure(kStatusBadReply);
   const bool diffMode = cfg.DiffMode != 0 && ctx.datCache != nullptr;
+  const std::int64_t rangeStart = UsableRangeStart(request.rangeStart);
 
   Page page;
   int cachedCount = -1;
   const std::vector<std::int32_t>* broken = nullptr;
-  if (cfg.FixFTPBug != 0 && (request.rangeStart == -1 || ctx.datCache == nullptr ||
+  if (cfg.FixFTPBug != 0 && (rangeStart == -1 || ctx.datCache == nullptr ||
                              ctx.datCache->Lookup(thread.server, thread.key) == -1)) {
     broken = FtpBugPosts(cfg, thread);
   }
@@ -184,7 +185,7 @@ RouteResult FetchWithCompression(CGateway& ctx, const Request& request, bool gzi
     const std::vector<std::int32_t> posts = *broken;
     page = FetchAroundBrokenPosts(ctx, request, gzip, posts);
   } else {
-    if (diffMode) cachedCount = DiffModeCachedCount(*ctx.datCache, true, request.rangeStart, thread.server, thread.key);
+    if (diffMode) cachedCount = DiffModeCachedCount(*ctx.datCache, true, rangeStart, thread.server, thread.key);
     PageAsk ask;
     ask.cachedCount = cachedCount;
     if (cachedCount > 0) ask.rangeSuffix = std::to_string(cachedCount) + "-";
@@ -200,12 +201,12 @@ RouteResult FetchWithCompression(CGateway& ctx, const Request& request, bool gzi
   if (page.count < 0) return RouteResult::Failure(page.count);
 
   if (!diffMode) {
-    SendDatAnswer(ctx, page.text, request.rangeStart, page.boardDate, bytesSent);
+    SendDatAnswer(ctx, page.text, rangeStart, page.boardDate, bytesSent);
     return RouteResult::Answered(bytesSent);
   }
   DiffModeAnswerInput input;
   input.diffMode = true;
-  input.rangeStart = request.rangeStart;
+  input.rangeStart = rangeStart;
   input.cachedCount = cachedCount;
   input.converterResult = page.count;
   input.text = page.text;

@@ -20,7 +20,6 @@ constexpr std::string_view kBrTwoSpacesBr = "<br>  <br>";
 constexpr std::string_view kBrBr = "<br><br>";
 constexpr std::string_view kEmailSpan = "<span class=\"__cf_email__\" data-cfemail=\"";
 constexpr std::string_view kScriptEnd = "</script>";
-constexpr std::string_view kEmailLink = "/cdn-cgi/l/email-protection#";
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -108,16 +107,16 @@ std::string_view UpToNul(std::string_view text) {
   return nul == nullptr ? text : text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
 }
 
-std::string_view NextLine(std::string_view text, std::size_t& pos) {
+std::string_view NextLine(std::string_view text, std::size_t& pos, bool nulEndsLine) {
   if (pos >= text.size()) {
     pos = text.size();
     return {};
   }
   std::size_t end = pos;
-  while (end < text.size() && text[end] != '\n' && text[end] != '\r') ++end;
+  while (end < text.size() && text[end] != '\n' && text[end] != '\r' && !(nulEndsLine && text[end] == '\0')) ++end;
   const std::string_view line = text.substr(pos, end - pos);
   if (end < text.size()) {
-    end += (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1;
+    end += (text[end] != '\n' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1;
   }
   pos = end;
   return line;
@@ -226,15 +225,19 @@ std::string DecodeEmailSpans(std::string_view name) {
   return out;
 }
 
+std::string EmailLinkReplacement(std::string_view afterTarget, std::size_t& digitCount) {
+  digitCount = HexRunLength(afterTarget);
+  return "mailto:" + DecodeProtectedEmail(afterTarget.substr(0, digitCount));
+}
+
 bool RepairEmailLink(std::string_view post, std::string& repaired) {
-  const std::size_t link = Find(post, kEmailLink);
+  const std::size_t link = Find(post, kEmailLinkTarget);
   if (link == npos) return false;
-  const std::size_t digits = link + kEmailLink.size();
-  const std::size_t runLength = HexRunLength(post.substr(digits));
+  std::size_t digitCount = 0;
   std::string result(post.substr(0, link));
-  result.append("mailto:");
-  result.append(DecodeProtectedEmail(post.substr(digits, runLength)));
-  result.append(post.substr(digits + runLength));
+  const std::string_view after = post.substr(link + kEmailLinkTarget.size());
+  result.append(EmailLinkReplacement(after, digitCount));
+  result.append(after.substr(digitCount));
   repaired.swap(result);
   return true;
 }

@@ -29,8 +29,9 @@ std::string_view CutField(std::string_view text);
 std::string_view UpToNul(std::string_view text);
 
 // The line starting at `pos` (without its end) and the start of the next
-// line. A line ends at LF, CR (CR LF counts as one end) or the text's end.
-std::string_view NextLine(std::string_view text, std::size_t& pos);
+// line. A line ends at LF, CR (CR LF counts as one end) or the text's end;
+// with `nulEndsLine`, a NUL ends it too, like a CR.
+std::string_view NextLine(std::string_view text, std::size_t& pos, bool nulEndsLine = false);
 
 // A decimal number as the page writes it: optional blanks and sign, then
 // digits (none: 0); out-of-range values are held at the int limits.
@@ -66,6 +67,15 @@ std::string DecodeEmailSpans(std::string_view name);
 // The post with its "/cdn-cgi/l/email-protection#" link target replaced by
 // "mailto:" and the decoded address. False when the post has no such link.
 bool RepairEmailLink(std::string_view post, std::string& repaired);
+
+
+// The link target that RepairEmailLink replaces.
+inline constexpr std::string_view kEmailLinkTarget = "/cdn-cgi/l/email-protection#";
+
+// What replaces a link target: "mailto:" and the address decoded from the
+// hexadecimal digits at the start of `afterTarget` (the text after the
+// target); `digitCount` receives how many digits were taken.
+std::string EmailLinkReplacement(std::string_view afterTarget, std::size_t& digitCount);
 
 // The clean-up steps of a message, each only when its marker occurs: links
 // reduced to their text, image tags to "sssp://" links, space runs

@@ -78,7 +78,8 @@ int JsonAnswer(CGateway& ctx, const Request& request, bool acceptGzip, std::int6
   answer.body.clear();
 
   std::string dat;
-  const int posts = JsonToDat(json, dat, cfg.JsonRemoveHalfSpace != 0);
+  // The dat may take twice the answer's length, as much as its buffer holds.
+  const int posts = JsonToDat(json, dat, cfg.JsonRemoveHalfSpace != 0, 2 * json.size());
   if (posts < 0) return posts;
   return SendDatAnswer(ctx, dat, request.rangeStart, boardDate, bytesSent);
 }

@@ -247,7 +247,7 @@ bool ReadShape(const picojson::value& root, ThreadAnswer& answer) {
 
 }  // namespace
 
-int JsonToDat(std::string_view json, std::string& dat, bool removeHalfSpace) {
+int JsonToDat(std::string_view json, std::string& dat, bool removeHalfSpace, std::size_t maxDatBytes) {
   dat.clear();
   picojson::value root;
   ThreadAnswer answer;
@@ -259,6 +259,10 @@ int JsonToDat(std::string_view json, std::string& dat, bool removeHalfSpace) {
   for (std::size_t i = 0; i < posts; ++i) {
     AppendPost(dat, (*answer.comments)[i], title, removeHalfSpace);
     title.clear();  // the title belongs to the first line only
+    if (dat.size() > maxDatBytes) {
+      dat.clear();
+      return kJsonDatTooLong;
+    }
   }
   return answer.totalCount;
 }

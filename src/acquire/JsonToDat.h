@@ -39,6 +39,12 @@ inline constexpr std::size_t kJsonFieldByteLimit = 65535;
 // A "total_count" larger than "comments" converts the posts that exist. A
 // post element that is missing or of another type gives empty text; a time
 // that is neither a number nor a string starting with a decimal number is 0.
-int JsonToDat(std::string_view json, std::string& dat, bool removeHalfSpace);
+//
+// The dat may grow to `maxDatBytes`; an answer whose dat would be longer
+// (posts with little JSON each, such as empty arrays, grow many-fold) gives
+// kJsonDatTooLong with `dat` empty.
+inline constexpr int kJsonDatTooLong = -1;
+int JsonToDat(std::string_view json, std::string& dat, bool removeHalfSpace,
+              std::size_t maxDatBytes = static_cast<std::size_t>(-1));
 
 }  // namespace tav

@@ -37,11 +37,10 @@ sigset_t BlockStopSignals() {
   return signals;
 }
 
-int RunHeadless(const std::string& iniPath) {
+int RunHeadless(const std::string& iniPath, CDatCache& datCache) {
   sigset_t stopSignals = BlockStopSignals();
   CSetting setting;
   HeadlessShell shell(setting);
-  CDatCache datCache;
   ProxyServer server(setting, shell, &datCache);
 
   int loaded = setting.Load(iniPath);
@@ -118,9 +117,11 @@ int main(int argc, char** argv) {
   if (options.convertPage) return ConvertSavedPage(options, iniPath);
   if (options.checkConfig) return static_cast<int>(CheckConfig(iniPath, stdout));
   if (options.ftpBugScan) return RunFtpBugScanCommand(*options.ftpBugScan, iniPath);
-  if (options.headless) return RunHeadless(iniPath);
+  // The dat memory cache lives as long as the program, whichever front end runs.
+  CDatCache datCache;
+  if (options.headless) return RunHeadless(iniPath, datCache);
 #ifdef TAVRILOX_HAVE_GUI
-  return RunDesktop(argc, argv, iniPath);
+  return RunDesktop(argc, argv, iniPath, datCache);
 #else
   std::fprintf(stderr, "tavrilox: the desktop window is not built yet; run with --headless\n");
   return 3;

@@ -7,6 +7,8 @@
 #include <limits>
 #include <type_traits>
 #include <variant>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "config/AllowList.h"
@@ -583,14 +585,24 @@ void SaveKey(const SettingKey& entry, SettingsWriter& out, const SettingValues& 
 
 int CSetting::Load(const std::string& path) {
   iniPath_ = path;
+  loadWarnings_.clear();
+  keepUnreadableFile_ = false;
   IniFile ini;
-  // A file that exists but cannot be read is treated as missing: reading it
-  // as empty would take the "missing" value of every key and empty the lists.
-  if (IniFile::LoadFile(path, ini) != IniFile::kOk) return -1;
+  // A file that exists but cannot be read is not taken as empty: that would
+  // take the "missing" value of every key and empty the lists. The defaults
+  // stand, and the file itself is kept for the user (see Save).
+  std::string reason;
+  const int read = IniFile::LoadFile(path, ini, &reason);
+  if (read == IniFile::kUnreadable) {
+    keepUnreadableFile_ = true;
+    loadWarnings_.push_back(u"設定ファイル " + Utf8ToUtf16(path) + u" を読み込めません (" + Utf8ToUtf16(reason) +
+                            u")。このファイルは上書きせず、設定の保存時に " + Utf8ToUtf16(path) +
+                            u".unreadable に名前を変えて残します。");
+  }
+  if (read != IniFile::kOk) return -1;
 
   SettingValues copy = *Snapshot();
   const SettingsReader in(ini);
-  loadWarnings_.clear();
   const LoadContext context{ini, in, loadWarnings_};
   for (const SettingKey& entry : kSettingKeys) LoadKey(entry, context, copy);
   const AllowList allowFrom = AllowList::Parse(copy.AllowFrom.Narrow());
@@ -604,6 +616,14 @@ int CSetting::Load(const std::string& path) {
 
 int CSetting::Save() {
   if (iniPath_.empty()) return -1;
+  if (keepUnreadableFile_) {
+    // Gone meanwhile: nothing left to keep. Otherwise it goes aside first,
+    // and when it cannot, nothing is written over it.
+    std::error_code error;
+    const bool present = std::filesystem::exists(std::filesystem::symlink_status(iniPath_, error));
+    if (present && !IniFile::MoveAside(iniPath_, ".unreadable")) return -1;
+    keepUnreadableFile_ = false;
+  }
   const std::shared_ptr<const SettingValues> values = Snapshot();
   IniFile ini;
   SettingsWriter out(ini);

@@ -35,10 +35,15 @@ class CSetting {
   }
 
   // Reads the INI file at `path` (stored even when the file is missing).
-  // 0 on success, -1 when the file does not exist.
+  // 0 on success, -1 when the file does not exist or cannot be read; a file
+  // that exists but cannot be read gets a load warning naming it and why,
+  // and is kept (see Save).
   int Load(const std::string& path);
   // Writes every key to the stored path (beside it first, then renamed over
-  // the old file). -1 when no path is stored or the file cannot be written.
+  // the old file). A file that Load could not read is first renamed aside to
+  // the path + ".unreadable" (then ".unreadable.1" and so on, never replacing
+  // an earlier one); when that fails nothing is written. -1 when no path is
+  // stored or the file cannot be written.
   int Save();
   const std::string& IniPath() const { return iniPath_; }
   // Values the last Load refused, one line each, for the user to see.
@@ -56,6 +61,7 @@ class CSetting {
   std::shared_ptr<const SettingValues> snapshot_;
   std::string iniPath_;
   std::vector<std::u16string> loadWarnings_;
+  bool keepUnreadableFile_ = false;  // the stored path names a file Load could not read
 };
 
 }  // namespace tav

@@ -47,10 +47,11 @@ void QuitOnStopSignals(QApplication& app) {
 
 }  // namespace
 
-DesktopSession::DesktopSession(CSetting& setting, BoxPresenter& boxes, const QString& imageFolder)
+DesktopSession::DesktopSession(CSetting& setting, BoxPresenter& boxes, const QString& imageFolder,
+                               CDatCache& datCache)
     : setting_(setting),
       shell_(std::make_unique<QtShell>(setting, boxes)),
-      server_(std::make_unique<ProxyServer>(setting, *shell_)),
+      server_(std::make_unique<ProxyServer>(setting, *shell_, &datCache)),
       window_(std::make_unique<MainWindow>(*shell_, ShellImages::Load(imageFolder))) {}
 
 DesktopSession::~DesktopSession() { Shutdown(); }
@@ -58,7 +59,9 @@ DesktopSession::~DesktopSession() { Shutdown(); }
 int DesktopSession::Start(const std::string& iniPath) {
   window_->AddTrayIcon();
   int code = 0;
-  if (setting_.Load(iniPath) != 0) {
+  const int loaded = setting_.Load(iniPath);
+  for (const std::u16string& warning : setting_.LoadWarnings()) shell_->ShowMessage(u"Tavrilox.ini", warning);
+  if (loaded != 0) {
     code = kStrIniMissing;
   } else {
     code = server_->CreateListener();
@@ -83,7 +86,7 @@ int DesktopSession::Shutdown() {
   return saveResult_;
 }
 
-int RunDesktop(int argc, char** argv, const std::string& iniPath) {
+int RunDesktop(int argc, char** argv, const std::string& iniPath, CDatCache& datCache) {
   static int qtArgc = 0;  // QApplication keeps a reference to it
   qtArgc = argc;
   QApplication app(qtArgc, argv);
@@ -94,7 +97,7 @@ int RunDesktop(int argc, char** argv, const std::string& iniPath) {
 
   CSetting setting;
   MessageBoxPresenter boxes;
-  DesktopSession session(setting, boxes, QCoreApplication::applicationDirPath());
+  DesktopSession session(setting, boxes, QCoreApplication::applicationDirPath(), datCache);
   QObject::connect(&session.Window(), &MainWindow::closeConfirmed, &app, &QCoreApplication::quit,
                    Qt::QueuedConnection);
   session.Start(iniPath);

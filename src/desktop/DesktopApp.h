@@ -10,24 +10,28 @@ class QString;
 namespace tav {
 
 class BoxPresenter;
+class CDatCache;
 class CSetting;
 class MainWindow;
 class ProxyServer;
 class QtShell;
 
 // Runs the desktop program until its window is closed; 0 at the end.
-int RunDesktop(int argc, char** argv, const std::string& iniPath);
+// `datCache` is the program's one dat memory cache.
+int RunDesktop(int argc, char** argv, const std::string& iniPath, CDatCache& datCache);
 
 // One run of the desktop program on an existing QApplication.
 class DesktopSession {
  public:
-  // `imageFolder` is where the optional tray images are looked for.
-  DesktopSession(CSetting& setting, BoxPresenter& boxes, const QString& imageFolder);
+  // `imageFolder` is where the optional tray images are looked for;
+  // `datCache` is the dat memory cache every request of the session shares.
+  DesktopSession(CSetting& setting, BoxPresenter& boxes, const QString& imageFolder, CDatCache& datCache);
   ~DesktopSession();
   DesktopSession(const DesktopSession&) = delete;
   DesktopSession& operator=(const DesktopSession&) = delete;
 
-  // The start-up sequence: the tray icon, the settings file, the listener
+  // The start-up sequence: the tray icon, the settings file (a file that
+  // exists but cannot be read is named in a message box), the listener
   // (not when the file is missing), the window's settings and, unless
   // WindowMinimize, the window itself. Returns 0, or the code reported to
   // the user: 3 (settings file missing) or the listener's 10-14.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdint>
 #include <string>
 
 namespace tav {
@@ -88,6 +89,30 @@ std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   return text;
+}
+
+std::int32_t ParseRangeStart(std::string_view value) {
+  const std::size_t dash = value.find('-');
+  if (dash == std::string_view::npos) return -1;
+  // The number rule on the text before the "-": a suffix range ("-500") has
+  // nothing there and starts at 0. A start that does not fit a non-negative
+  // 32-bit number is no usable range at all.
+  std::string_view text = value.substr(0, dash);
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  if (i < text.size() && text[i] == '+') ++i;
+  const bool hex = text.substr(i, 2) == "0x";
+  if (hex) i += 2;
+  constexpr std::uint64_t kLimit = static_cast<std::uint64_t>(INT32_MAX);
+  std::uint64_t start = 0;
+  for (; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (hex ? std::isxdigit(c) == 0 : std::isdigit(c) == 0) break;
+    const int digit = std::isdigit(c) != 0 ? c - '0' : std::tolower(c) - 'a' + 10;
+    start = start * (hex ? 16 : 10) + static_cast<std::uint64_t>(digit);
+    if (start > kLimit) return -1;
+  }
+  return static_cast<std::int32_t>(start);
 }
 
 std::int32_t ParseHeaderNumber(std::string_view text) {
@@ -193,9 +218,7 @@ int ParseRequestHeader(std::string_view text, Request& header, bool absoluteUrlM
 
   if (auto v = FieldValue(text, "Host:", 6)) header.host.assign(WithoutDefaultPort(*v));
   if (auto v = FieldValue(text, "User-Agent:", 12)) header.userAgent.assign(*v);
-  if (auto v = FieldValue(text, "Range: bytes=", 13)) {
-    if (v->find('-') != std::string_view::npos) header.rangeStart = ParseHeaderNumber(*v);
-  }
+  if (auto v = FieldValue(text, "Range: bytes=", 13)) header.rangeStart = ParseRangeStart(*v);
   if (auto v = FieldValue(text, "Content-Length:", 15)) header.contentLength = ParseHeaderNumber(*v);
   if (auto v = FieldValue(text, "If-Modified-Since:", 19)) header.ifModifiedSince.assign(*v);
   if (text.find("Connection: close\r\n") != std::string_view::npos) header.close = true;

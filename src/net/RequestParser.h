@@ -13,6 +13,11 @@ namespace tav {
 // hexadecimal, then digits up to the first other character.
 std::int32_t ParseHeaderNumber(std::string_view text);
 
+// The range start of a "Range: bytes=" value: the number before its first
+// "-", only when a "-" follows; -1 without one, or when the start does not
+// fit a non-negative 32-bit number.
+std::int32_t ParseRangeStart(std::string_view value);
+
 // Position of the first (or last) `wanted` byte in `text` up to its first
 // NUL, never comparing the trail byte of a Shift_JIS character.
 std::optional<std::size_t> FindSjisChar(std::string_view text, char wanted, bool last = false);

@@ -109,16 +109,6 @@ std::string ExpressionWithFlags(std::string_view expression, std::string_view fl
   return result;
 }
 
-// One past the last whole character of [start, end): a page cut in the
-// middle of a double-byte character must not let the engine read past end.
-// Bytes after a byte that cannot be a lead byte start a character, and a run
-// of lead-range bytes pairs up from there.
-const char* WholeCharacterEnd(const char* start, const char* end) {
-  const char* p = end;
-  while (p > start && IsSjisLead(static_cast<unsigned char>(p[-1]))) --p;
-  return ((end - p) % 2 == 0) ? end : end - 1;
-}
-
 // The handle to match `pattern` with: *handle when it already holds that
 // pattern, else *handle (or a new handle) compiled afresh. Null on an error.
 BRegexp* PrepareHandle(std::string_view pattern, BRegexp** handle, char* message) {
@@ -300,8 +290,16 @@ CBregOnig::CBregOnig(bool load) : loaded_(load && InitialiseEngine()) {}
 
 CBregOnig::~CBregOnig() { loaded_ = false; }
 
+const char* CBregOnig::WholeCharacterEnd(const char* start, const char* end) {
+  // A page cut in the middle of a double-byte character must not let the
+  // engine read past end.
+  const char* p = end;
+  while (p > start && IsSjisLead(static_cast<unsigned char>(p[-1]))) --p;
+  return ((end - p) % 2 == 0) ? end : end - 1;
+}
+
 BRegexp* CBregOnig::Begin(std::string_view pattern, const char* start, const char*& end, BRegexp** handle,
-                         char* message) const {
+                         char* message, TextEnd endKind) const {
   SetMessage(message, "");
   if (!loaded_) {
     SetMessage(message, "regular-expression engine not loaded");
@@ -312,13 +310,13 @@ BRegexp* CBregOnig::Begin(std::string_view pattern, const char* start, const cha
     return nullptr;
   }
   BRegexp* rx = PrepareHandle(pattern, handle, message);
-  if (rx != nullptr) end = WholeCharacterEnd(start, end);
+  if (rx != nullptr && endKind == TextEnd::MayCutCharacter) end = WholeCharacterEnd(start, end);
   return rx;
 }
 
 int CBregOnig::BMatch(std::string_view pattern, const char* start, const char* end, BRegexp** handle,
-                      char* message) const {
-  BRegexp* rx = Begin(pattern, start, end, handle, message);
+                      char* message, TextEnd endKind) const {
+  BRegexp* rx = Begin(pattern, start, end, handle, message, endKind);
   if (rx == nullptr) return -1;
   return Search(*rx, start, start, end, message);
 }

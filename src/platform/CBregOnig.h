@@ -36,6 +36,12 @@ struct BRegexp {
   std::unique_ptr<Compiled> compiled;
 };
 
+// Whether the end handed to a match may cut a double-byte character. The
+// bridge pulls such an end back to a whole character, stepping back over the
+// trailing run of lead-range bytes; a caller that matches many times against
+// the same end finds that boundary once (WholeCharacterEnd) and says so.
+enum class TextEnd { MayCutCharacter, WholeCharacter };
+
 class CBregOnig {
  public:
   // `load` false leaves the engine unloaded, as when the library is missing.
@@ -52,8 +58,13 @@ class CBregOnig {
   // 1 on a match (positions in *handle), 0 when there is none, -1 on an error
   // whose text goes to `message` (kBregMessageSize bytes, may be null). The
   // handle, when one was made, must be released with BRegfree in every case.
-  int BMatch(std::string_view pattern, const char* start, const char* end, BRegexp** handle,
-             char* message) const;
+  int BMatch(std::string_view pattern, const char* start, const char* end, BRegexp** handle, char* message,
+             TextEnd endKind = TextEnd::MayCutCharacter) const;
+
+  // One past the last whole Shift_JIS character of [start, end): bytes after
+  // a byte that cannot be a lead byte start a character, and a run of
+  // lead-range bytes pairs up from there.
+  static const char* WholeCharacterEnd(const char* start, const char* end);
 
   // Splits [start, end) at every match of `pattern` into (*handle)->splitp;
   // `limit` above 0 caps the number of pieces. Returns the number of pieces
@@ -70,8 +81,8 @@ class CBregOnig {
   // The checks every call makes, and the handle for `pattern`: null (with
   // the reason in `message`) when the call cannot go on. `end` is pulled
   // back to a whole character.
-  BRegexp* Begin(std::string_view pattern, const char* start, const char*& end, BRegexp** handle,
-                 char* message) const;
+  BRegexp* Begin(std::string_view pattern, const char* start, const char*& end, BRegexp** handle, char* message,
+                 TextEnd endKind = TextEnd::MayCutCharacter) const;
 
   bool loaded_ = false;
 };

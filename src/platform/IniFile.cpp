@@ -7,7 +7,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <utility>
 
 #include "platform/TextCodec.h"
@@ -327,18 +330,56 @@ void IniFile::ParseLine(std::u16string_view line, std::size_t& current) {
   section.entries.push_back(Entry{std::u16string(key), std::u16string(Trim(line.substr(equals + 1)))});
 }
 
-int IniFile::LoadFile(const std::string& path, IniFile& out) {
+int IniFile::LoadFile(const std::string& path, IniFile& out, std::string* reason) {
+  auto unreadable = [reason](std::string why) {
+    if (reason != nullptr) *reason = std::move(why);
+    return kUnreadable;
+  };
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? kMissing : kUnreadable;
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return kMissing;
+    return unreadable(std::strerror(errno));
+  }
   std::string bytes;
   struct stat info {};
+  std::string why;
   // Only regular files: a FIFO or a device could block or never end.
-  bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-            static_cast<std::uint64_t>(info.st_size) <= kMaxFileBytes && ReadAll(fd, bytes, kMaxFileBytes);
+  if (::fstat(fd, &info) != 0) {
+    why = std::strerror(errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    why = "not a regular file";
+  } else if (static_cast<std::uint64_t>(info.st_size) > kMaxFileBytes) {
+    why = "larger than " + std::to_string(kMaxFileBytes >> 20) + " MB";
+  } else if (!ReadAll(fd, bytes, kMaxFileBytes)) {
+    why = bytes.size() > kMaxFileBytes ? "larger than " + std::to_string(kMaxFileBytes >> 20) + " MB"
+                                        : std::string(std::strerror(errno));
+  }
   ::close(fd);
-  if (!ok) return kUnreadable;
+  if (!why.empty()) return unreadable(why);
   out = Parse(bytes);
   return kOk;
+}
+
+std::optional<std::string> IniFile::MoveAside(const std::string& path, const std::string& suffix) {
+  for (int n = 0; n < 1000; ++n) {
+    std::string aside = path + suffix;
+    if (n > 0) aside += "." + std::to_string(n);
+    // RENAME_NOREPLACE: the check and the rename are one step, so an
+    // earlier file of that name can never be replaced.
+    if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) return aside;
+    if (errno == EEXIST) continue;
+    if (errno != EINVAL && errno != ENOSYS) return std::nullopt;
+    // A file system without that flag: a hard link fails on an existing name
+    // just the same, and the old name goes once the link stands.
+    if (::link(path.c_str(), aside.c_str()) == 0) {
+      if (::unlink(path.c_str()) == 0) return aside;
+      ::unlink(aside.c_str());
+      return std::nullopt;
+    }
+    if (errno == EEXIST) continue;
+    return std::nullopt;
+  }
+  return std::nullopt;
 }
 
 // --- lookups ---

@@ -45,8 +45,14 @@ class IniFile {
   // Never fails: whatever cannot be understood is skipped or replaced by U+FFFD.
   static IniFile Parse(std::string_view bytes);
   static Encoding DetectEncoding(std::string_view bytes);
-  // Reads and parses `path` into `out`; kOk, kMissing or kUnreadable.
-  static int LoadFile(const std::string& path, IniFile& out);
+  // Reads and parses `path` into `out`; kOk, kMissing or kUnreadable. With
+  // kUnreadable, `reason` (when given) receives why, in words.
+  static int LoadFile(const std::string& path, IniFile& out, std::string* reason = nullptr);
+
+  // Renames the file at `path` to the first free name of `path` + `suffix`,
+  // then `path` + `suffix` + ".1", ".2", ... An existing file is never
+  // replaced. Returns the new name, or nothing when the rename failed.
+  static std::optional<std::string> MoveAside(const std::string& path, const std::string& suffix);
 
   // The value of the first `key` in `section`, or nothing when absent.
   std::optional<std::u16string> GetString(std::u16string_view section, std::u16string_view key) const;

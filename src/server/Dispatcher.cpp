@@ -114,9 +114,9 @@ RouteResult RunArchivedThread(CGateway& ctx, const Request& request) {
 
 bool RuleMatches(const CAutoRule& rule, const Request& request) {
   const std::u16string& text = rule.rule;
-  if (text.empty()) return false;
+  // Every target contains the empty pattern.
   if (Cp932ToUtf16(request.target).find(text) != std::u16string::npos) return true;
-  if (text[0] == u'#' && Cp932ToUtf16(request.host).find(text.substr(1)) != std::u16string::npos) return true;
+  if (!text.empty() && text[0] == u'#' && Cp932ToUtf16(request.host).find(text.substr(1)) != std::u16string::npos) return true;
   return text == u"*";
 }
 
@@ -158,7 +158,9 @@ void LogBadRequest(CGateway& ctx, std::string_view text) {
   ctx.shell->RequestRefused({}, FirstLine(text, 4096), text.size());
 }
 
-DispatchResult DispatchRequest(CGateway& ctx, std::string_view text) {
+namespace {
+
+DispatchResult Dispatch(CGateway& ctx, std::string_view text, bool& rowAdded) {
   ctx.requestId = NumberRequest(ctx);
 
   Request request;
@@ -175,6 +177,7 @@ DispatchResult DispatchRequest(CGateway& ctx, std::string_view text) {
     requestClass = ClassDat;
   }
   if (ctx.shell != nullptr) ctx.shell->RequestStarted(ctx.requestId, request);
+  rowAdded = true;
   const int mode = EffectiveMode(*ctx.cfg, request);
 
   RouteResult result;
@@ -204,6 +207,30 @@ DispatchResult DispatchRequest(CGateway& ctx, std::string_view text) {
     return DispatchResult::ServedArchived;
   }
   return DispatchResult::Served;
+}
+
+}  // namespace
+
+DispatchResult DispatchRequest(CGateway& ctx, std::string_view text) {
+  bool rowAdded = false;
+  try {
+    return Dispatch(ctx, text, rowAdded);
+  } catch (...) {
+    // A fault while serving one request ends that request and nothing else:
+    // its row shows the failure, the connection is closed, and the worker
+    // and every other connection go on.
+    ctx.closeAfter = true;
+    try {
+      if (rowAdded) {
+        Finish(ctx, RouteResult::Failure(kCodeFailed));
+      } else {
+        LogBadRequest(ctx, text);
+      }
+    } catch (...) {
+      // Nothing more can be reported; the request still ends here.
+    }
+    return DispatchResult::Fault;
+  }
 }
 
 }  // namespace tav

@@ -33,6 +33,8 @@ enum class DispatchResult {
   Served,          // a route ran (whatever it answered)
   ServedArchived,  // the archived-thread HTML route ran
   Refused,         // the request does not parse; nothing was served
+  Fault,           // something thrown while serving ended the request: its
+                   // row shows "失敗" and the connection is closed
 };
 
 // Dispatches one complete request whose context the worker has filled

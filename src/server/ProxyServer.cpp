@@ -161,6 +161,20 @@ void ProxyServer::OnAccept() {
 void ProxyServer::LogRefused(const std::string& peer) { shell_.ConnectionRefused(peer); }
 
 void ProxyServer::ServeConnection(CBrowserSocket& record) {
+  try {
+    ServeRequests(record);
+  } catch (...) {
+    // The safety net of the worker: whatever escaped the dispatch's own net
+    // (reading, assembling) ends this connection only.
+    shell_.RequestFailed();
+  }
+  record.active = false;
+  record.CloseSocket();
+  shell_.ConnectionClosed();
+  record.finished = true;
+}
+
+void ProxyServer::ServeRequests(CBrowserSocket& record) {
   RequestAssembler request;
   int idleMs = 0;
   char scratch[kReceiveSize + 1];
@@ -220,11 +234,6 @@ void ProxyServer::ServeConnection(CBrowserSocket& record) {
     }
     idleMs = 0;
   }
-
-  record.active = false;
-  record.CloseSocket();
-  shell_.ConnectionClosed();
-  record.finished = true;
 }
 
 void ProxyServer::ReapFinished() {

@@ -64,6 +64,7 @@ class ProxyServer {
   // A complete access-log row for a connection refused by AllowFrom.
   void LogRefused(const std::string& peer);
   void ServeConnection(CBrowserSocket& record);
+  void ServeRequests(CBrowserSocket& record);
   void ReapFinished();
 
   CSetting& setting_;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -162,6 +165,51 @@ TEST_F(DlConverter, APostThatNeverEndsTakesTheRestOfThePage) {
   for (int i = 0; i < 5000; ++i) page += "more text that never ends the post <br>\n";
   ASSERT_EQ(Convert(page), 1);
   EXPECT_LE(out_.size(), 65534u + 50u);
+}
+
+// A stray NUL ends its line, not the page: the posts after it are kept.
+TEST_F(DlConverter, ANulEndsALineNotThePage) {
+  const std::string page = testpages::PageUtf8(Layout::kDl, kTitle, Numbered({1, 2, 3}));
+  std::string withNul = page;
+  const std::size_t secondPost = withNul.find("<dt>2 ");
+  withNul.insert(withNul.find(" 本文2", secondPost) + 1, std::string(1, '\0'));
+  ASSERT_EQ(Convert(withNul), 3);
+  EXPECT_EQ(out_.find('\0'), std::string::npos);
+  EXPECT_NE(out_.find(Sjis("本文3")), std::string::npos);
+}
+
+// Posts made of nothing but protected e-mail links: each repair goes on
+// from where the last one ended, so a page costs its length, whether its
+// posts are short or as long as a post may be. (Starting over after every
+// repair made a post cost its length times its links: the page of long
+// posts took eight times as long as the page of short ones.)
+TEST_F(DlConverter, EmailLinkRepairCostsThePageLength) {
+  const std::string link = "<a href=\"/cdn-cgi/l/email-protection#" + Protect("a@b.c", 0x42) + "\">x</a>";
+  constexpr std::size_t kPageBytes = 2600000;
+  auto pageOf = [&](std::size_t postBytes) {
+    std::string page = kHead;
+    for (int n = 1; page.size() < kPageBytes; ++n) {
+      std::string post = "<dt>" + std::to_string(n) + " ：名無し：2016/01/01<dd>";
+      while (post.size() < postBytes) post += link;
+      page += post + "<br><br>\n";
+    }
+    return page + "</dl>\n";
+  };
+  auto fastestOfThree = [&](const std::string& page) {
+    auto best = std::chrono::steady_clock::duration::max();
+    for (int run = 0; run < 3; ++run) {
+      const auto start = std::chrono::steady_clock::now();
+      EXPECT_GT(Convert(page), 0);
+      best = std::min(best, std::chrono::steady_clock::now() - start);
+    }
+    return best;
+  };
+  const auto longPosts = fastestOfThree(pageOf(65000));
+  EXPECT_NE(out_.find("<a href=\"mailto:a@b.c\">x</a>"), std::string::npos) << "repaired";
+  EXPECT_EQ(out_.find("email-protection"), std::string::npos);
+  const auto shortPosts = fastestOfThree(pageOf(8000));
+  EXPECT_LT(longPosts, 3 * shortPosts + std::chrono::milliseconds(100))
+      << "long posts cost more than their length";
 }
 
 }  // namespace

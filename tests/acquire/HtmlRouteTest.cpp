@@ -190,6 +190,49 @@ TEST_F(HtmlRouteTest, DiffModeAsksOnlyForNewPosts) {
   EXPECT_EQ(none.head.substr(0, 12), "HTTP/1.1 304");
 }
 
+// Whatever the reader writes after "bytes=", the answer follows from the
+// range start read from the digits before the "-" (none: 0; too large: no
+// range), and the proxy goes on serving.
+TEST_F(HtmlRouteTest, EveryRangeValueIsAnsweredByItsStart) {
+  struct Row {
+    const char* range;
+    int uncached;        // no cache entry, or DiffMode off: cut from the whole dat
+    int cachedDiffMode;  // DiffMode on and the thread cached: only new posts count
+  };
+  const Row rows[] = {
+      {"-500", 206, 304},        // start 0
+      {"0-", 206, 304},          // start 0
+      {"10-20", 206, 304},       // start 10; the end is ignored
+      {"2147483648-", 200, 200}, // does not fit: no range
+      {"abc-", 206, 304},        // start 0
+      {"1-2,5-6", 206, 304},     // start 1
+  };
+  // The whole thread is 1, 2, 3; asked for the posts after the cached ones,
+  // the board has nothing new.
+  board_.SetHandler([](const ReceivedRequest& request) {
+    const bool newPostsOnly = request.target.ends_with("-");
+    return PageAnswer(testpages::Page(Layout::kDiv, "t", testpages::Numbered(newPostsOnly ? std::initializer_list<int>{1, 3}
+                                                                                          : std::initializer_list<int>{1, 2, 3})));
+  });
+  auto status = [](const std::string& answer) { return answer.substr(0, 12); };
+  int key = 1000;
+  for (int diffMode : {0, 1}) {
+    auto proxy = StartProxy([diffMode](SettingValues& v) { v.DiffMode = diffMode; });
+    for (const Row& row : rows) {
+      for (bool cached : {false, true}) {
+        const std::string path = "/a/dat/" + std::to_string(++key) + ".dat";
+        if (cached) proxy->Ask(DatRequest("egg.2ch.net", path, RangeLine(0)));
+        const std::string answer =
+            proxy->Ask(DatRequest("egg.2ch.net", path, std::string("Range: bytes=") + row.range + "\r\n"));
+        const int expected = cached && diffMode == 1 ? row.cachedDiffMode : row.uncached;
+        EXPECT_EQ(status(answer), "HTTP/1.1 " + std::to_string(expected))
+            << row.range << (cached ? " cached" : " uncached") << " DiffMode " << diffMode;
+        EXPECT_EQ(status(proxy->Ask(DatRequest("egg.2ch.net", path))), "HTTP/1.1 200") << "still serving";
+      }
+    }
+  }
+}
+
 TEST_F(HtmlRouteTest, DiffModeCacheEvictsTheOldestThread) {
   auto proxy = StartProxy([](SettingValues& v) {
     v.DiffMode = 1;

@@ -284,6 +284,14 @@ TEST_F(JsonRouteTest, AnHtmlErrorPageFailsWithoutAnswering) {
   EXPECT_EQ(LastRow().cells[7], u"0");
 }
 
+// The dat may take twice the answer's length; posts of little JSON each
+// would make it grow many-fold, and such an answer fails.
+TEST_F(JsonRouteTest, ADatBeyondTwiceTheAnswerFailsWithoutAnswering) {
+  endpoint_.Enqueue(JsonAnswer(Answer("2000", "t", std::vector<std::string>(2000, "[]"))));
+  EXPECT_EQ(AskForThread(), "");
+  EXPECT_EQ(LastRow().cells[5], u"失敗(-1,0x00000000)");
+}
+
 TEST_F(JsonRouteTest, AnswersOfAnotherShapeFailWithoutAnswering) {
   const std::string post = Post("n", "", "0", "", "", "m");
   const std::vector<std::string> bodies = {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <string>
 #include <vector>
 
@@ -208,6 +210,19 @@ TEST(PatternChoice, ConvertPageRunsTheChosenConverter) {
   const CBregOnig unloaded(false);
   ASSERT_EQ(ConvertPage(ChooseConverter(page, cfg, unloaded), page, out, ConvertCall{}, cfg, unloaded), 1);
   EXPECT_EQ(out, Line(post.name, "", post.date + " " + post.id, " a <br> <br> b ", kTitle));
+}
+
+// A page that ends in a long run of lead-range bytes: the last whole
+// character is found once per page, not once per post. (Once per post, this
+// page took minutes.)
+TEST_F(PatternConverter, APageEndingInLeadBytesCostsItsLength) {
+  constexpr int kPosts = 4000;
+  std::vector<Post> posts(kPosts);
+  for (int n = 1; n <= kPosts; ++n) posts[static_cast<std::size_t>(n - 1)].number = n;
+  const std::string page = Page(Layout::kDiv, kTitle, posts) + std::string(4u << 20, '\x81');
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Convert(page, 1), kPosts);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 }  // namespace

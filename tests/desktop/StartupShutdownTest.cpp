@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <atomic>
+#include <future>
 #include <thread>
 
 #include "QtTestRegistry.h"
@@ -14,6 +15,9 @@
 #include "desktop/ShellMenus.h"
 #include "desktop/TrayIcon.h"
 #include "support/LoopbackClient.h"
+#include "support/FakeHttpServer.h"
+#include "support/ScopedEnvironment.h"
+#include "acquire/ConverterTestPages.h"
 
 namespace tav::test {
 
@@ -35,6 +39,53 @@ class StartupShutdownTest : public QObject {
     QCOMPARE(f.session->Server().Port(), 0);  // no listener in this run
     QVERIFY(f.Window().isVisible());
     QCOMPARE(f.setting.IniPath(), folder.filePath(QStringLiteral("Tavrilox.ini")).toStdString());
+  }
+
+  // The window's start-up gives the server the program's dat cache: with
+  // DiffMode on, a second request with a Range asks the board only for the
+  // posts after the cached ones.
+  void startUpHandsTheDatCacheToTheServer() {
+    ScopedEnvironment environment;
+    environment.ClearProxyAndCaVariables();
+    FakeHttpServer board;
+    board.SetHandler([](const ReceivedRequest&) {
+      return ScriptedResponse::Ok(testpages::Page(testpages::Layout::kDiv, "t", testpages::Numbered({1, 2, 3})));
+    });
+    QTemporaryDir folder;
+    const std::string iniPath = folder.filePath(QStringLiteral("Tavrilox.ini")).toStdString();
+    const std::string upstream = board.Authority();
+    WindowFixture f(
+        [&](SettingValues& v) {
+          v.GatewayPort = 0;
+          v.DatMode = 2;
+          v.DiffMode = 1;
+          v.BregexpMode = 0;
+          v.ProxyMode = 2;
+          v.Proxy = CDoubleString::FromUtf8(upstream);
+        },
+        false);
+    f.setting.Load(iniPath);  // no file yet: the path is kept
+    QCOMPARE(f.setting.Save(), 0);
+    QCOMPARE(f.session->Start(iniPath), 0);
+
+    const std::string request =
+        "GET http://egg.2ch.net/a/dat/1234.dat HTTP/1.1\r\nHost: egg.2ch.net\r\nRange: bytes=10-\r\n\r\n";
+    // The reader runs on a thread of its own: the window's thread keeps
+    // carrying out what the workers ask of it.
+    const int port = f.session->Server().Port();
+    std::atomic<int> answered{0};
+    auto reader = std::async(std::launch::async, [&] {
+      for (int i = 0; i < 2; ++i) {
+        LoopbackClient client(port);
+        client.Send(request);
+        client.ReadAll(3000);
+        ++answered;
+      }
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(answered.load(), 2, 20000);
+    const auto requests = board.Requests();
+    QCOMPARE(requests.size(), std::size_t{2});
+    QCOMPARE(QString::fromStdString(requests[1].target), QStringLiteral("http://egg.5ch.io/test/read.cgi/a/1234/3-"));
   }
 
   void listenerFailureWarnsWithItsCode() {

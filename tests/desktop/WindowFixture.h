@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "RecordingBoxes.h"
+#include "acquire/CDatCache.h"
 #include "config/CSetting.h"
 #include "desktop/DesktopApp.h"
 #include "desktop/MainWindow.h"
@@ -22,7 +23,7 @@ struct WindowFixture {
 
   explicit WindowFixture(const Configure& configure = {}, bool prepareWindow = true) {
     if (configure) setting.Update(configure);
-    session = std::make_unique<DesktopSession>(setting, boxes, QString());
+    session = std::make_unique<DesktopSession>(setting, boxes, QString(), datCache);
     Window().SetTrayAvailabilityProbe([this] { return trayAvailable; });
     if (prepareWindow) {
       Window().AddTrayIcon();
@@ -36,6 +37,7 @@ struct WindowFixture {
 
   CSetting setting;
   RecordingBoxes boxes;
+  CDatCache datCache;
   bool trayAvailable = true;
   std::unique_ptr<DesktopSession> session;
 };

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "app/CommandLine.h"
+#include "platform/IniFile.h"
 #include "support/ChildProcess.h"
 #include "support/FakeHttpServer.h"
 #include "support/LoopbackClient.h"
@@ -38,6 +39,32 @@ TEST(Headless, MissingSettingsFileWarnsDoesNotListenAndWritesOneAtExit) {
   ASSERT_GE(written.size(), 2u);
   EXPECT_EQ(written.substr(0, 2), "\xFF\xFE") << "UTF-16LE with a byte order mark";
   EXPECT_NE(written.find(std::string("[\0S\0e\0t\0t\0i\0n\0g\0]\0", 18)), std::string::npos);
+}
+
+// A settings file that exists but cannot be read (here: over the size
+// limit) is named at start-up and, at exit, kept under a name of its own
+// beside the new file, never written over; an earlier kept file stays too.
+TEST(Headless, UnreadableSettingsFileIsKeptBesideTheNewOne) {
+  TempDir dir;
+  fs::path ini = dir.File("Tavrilox.ini");
+  std::string original(IniFile::kMaxFileBytes + 1, ';');
+  original.replace(0, 9, "[Setting]");
+  { std::ofstream(ini, std::ios::binary) << original; }
+  const std::string earlier = "kept from an earlier run";
+  { std::ofstream(ini.string() + ".unreadable", std::ios::binary) << earlier; }
+
+  ChildProcess proxy({TAVRILOX_BINARY, "--headless", "--ini", ini.string()});
+  ASSERT_TRUE(proxy.WaitForStderr(ini.string(), 5000)) << proxy.Stderr();
+  EXPECT_NE(proxy.Stderr().find("larger than 32 MB"), std::string::npos) << proxy.Stderr();
+  EXPECT_EQ(ReadFile(ini), original) << "untouched while running";
+  proxy.Signal(SIGTERM);
+  EXPECT_EQ(proxy.Wait(10000), 0);
+
+  EXPECT_EQ(ReadFile(ini.string() + ".unreadable"), earlier);
+  EXPECT_TRUE(ReadFile(ini.string() + ".unreadable.1") == original) << "kept byte for byte";
+  const std::string written = ReadFile(ini);
+  ASSERT_GE(written.size(), 2u);
+  EXPECT_EQ(written.substr(0, 2), "\xFF\xFE") << "a new settings file";
 }
 
 TEST(Headless, PrintsOneLinePerFinishedRequest) {

@@ -113,6 +113,20 @@ TEST(ParseRequest, ReadsHeaderFieldsAsFound) {
   EXPECT_EQ(header.host, "in.body");
 }
 
+TEST(ParseRequest, RangeStartIsTheNumberBeforeTheDash) {
+  const struct {
+    const char* value;
+    std::int32_t start;
+  } rows[] = {
+      {"100-", 100},          {"-500", 0},  {"abc-", 0},   {"1-2,5-6", 1}, {" 7-", 7},
+      {"2147483647-", 2147483647}, {"2147483648-", -1}, {"99999999999999999999-", -1}, {"100", -1},
+  };
+  for (const auto& row : rows) {
+    auto header = Parse(std::string("GET /x HTTP/1.1\r\nRange: bytes=") + row.value + "\r\n\r\n");
+    EXPECT_EQ(header.rangeStart, row.start) << row.value;
+  }
+}
+
 TEST(ParseRequest, BodyNeverTakesMoreThanWasReceived) {
   auto header = Parse("POST /x HTTP/1.1\r\nContent-Length:     0x5\r\n\r\nabcdefgh");
   EXPECT_EQ(header.contentLength, 5);

@@ -1,10 +1,17 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <thread>
 
 #include "support/LoopbackClient.h"
 #include "support/ProxyHarness.h"
+#include "support/RecordingShell.h"
 
 namespace tav::test {
 namespace {
@@ -179,6 +186,101 @@ TEST(ProxyServer, TrayFollowsConnectionsAndFailures) {
   std::this_thread::sleep_for(300ms);
   EXPECT_FALSE(proxy.Shell().TrayErrorFlag()) << "the next accepted connection clears the error";
   EXPECT_EQ(proxy.Shell().TrayState(), 100);
+}
+
+// A shell whose first write of a route label throws, standing for any fault
+// while a request is served.
+class FaultyShell : public RecordingShell {
+ public:
+  using RecordingShell::RecordingShell;
+  void RouteChosen(std::uint32_t requestId, RouteKind route) override {
+    if (!thrown_.exchange(true)) throw std::runtime_error("fault while serving");
+    RecordingShell::RouteChosen(requestId, route);
+  }
+
+ private:
+  std::atomic<bool> thrown_{false};
+};
+
+TEST(ProxyServer, AFaultEndsItsRequestAndTheServerGoesOn) {
+  FakeHttpServer sink;
+  CSetting setting;
+  setting.Update([&](SettingValues& v) {
+    v.GatewayPort = 0;
+    v.ProxyMode = 2;
+    v.Proxy = CDoubleString::FromUtf8(sink.Authority());
+  });
+  FaultyShell shell(setting);
+  ProxyServer server(setting, shell);
+  ASSERT_EQ(server.CreateListener(), 0);
+
+  LoopbackClient faulty(server.Port());
+  faulty.Send(Get("www.example.test", "/first"));
+  EXPECT_TRUE(faulty.WaitForClose(5000)) << "the faulty request's connection is closed";
+  ASSERT_TRUE(shell.WaitForFinishedRows(1));
+  EXPECT_EQ(shell.FinishedRows()[0].cells[5], u"失敗");
+  EXPECT_EQ(shell.FinishedRows()[0].image, kImageFailure);
+
+  LoopbackClient next(server.Port());
+  next.Send(Get("www.example.test", "/second"));
+  ASSERT_TRUE(shell.WaitForFinishedRows(2));
+  EXPECT_EQ(shell.FinishedRows()[1].cells[3], u"GET /second");
+  EXPECT_EQ(shell.FinishedRows()[1].cells[5], u"成功");
+  server.Stop();
+}
+
+// A tunnel whose log row newer requests have pushed out keeps its speed:
+// its byte counts have no row to go to and are dropped at once. (Waiting for
+// the row on every block made 8 MB take minutes.)
+TEST(ProxyServer, TunnelWhoseRowIsGoneKeepsItsSpeed) {
+  constexpr std::size_t kTunnelBytes = 8u << 20;
+  ProxyHarness proxy([](SettingValues& v) { v.LogMax = 1; });
+
+  int target = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(target, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(target, 1), 0);
+  socklen_t length = sizeof address;
+  ::getsockname(target, reinterpret_cast<sockaddr*>(&address), &length);
+  const std::string authority = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+
+  LoopbackClient reader(proxy.Port());
+  reader.Send("CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n\r\n");
+  const std::string established = "HTTP/1.1 200 Connection Established\r\n\r\n";
+  ASSERT_EQ(reader.ReadAtLeast(established.size()), established);
+  const int upstream = ::accept(target, nullptr, nullptr);
+  ASSERT_GE(upstream, 0);
+
+  // A newer request takes the only row (and soon: the tunnel ends after a
+  // second without traffic).
+  proxy.Ask(Get("www.example.test", "/newer", "Connection: close\r\n"));
+  auto tunnelRowGone = [&] {
+    for (const LogRow& row : proxy.Shell().Log().Rows()) {
+      if (row.cells[3].starts_with(u"CONNECT")) return false;
+    }
+    return true;
+  };
+  for (auto deadline = std::chrono::steady_clock::now() + 5s; !tunnelRowGone();) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+    std::this_thread::sleep_for(10ms);
+  }
+
+  const auto start = std::chrono::steady_clock::now();
+  std::thread sender([upstream] {
+    const std::string block(64 * 1024, 'x');
+    for (std::size_t sent = 0; sent < kTunnelBytes; sent += block.size()) {
+      if (::send(upstream, block.data(), block.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(block.size())) break;
+    }
+  });
+  const std::string relayed = reader.ReadAtLeast(kTunnelBytes, 10000);
+  const auto took = std::chrono::steady_clock::now() - start;
+  sender.join();
+  ::close(upstream);
+  ::close(target);
+  EXPECT_EQ(relayed.size(), kTunnelBytes);
+  EXPECT_LT(took, 3s) << "the tunnel waited for a row that is gone";
 }
 
 }  // namespace
