@@ -52,13 +52,6 @@ std::string CommandLine::Usage() {
          "  --version    show the version\n";
 }
 
-std::string ProgramFolder() {
-  std::error_code error;
-  auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return "./";
-  return exe.parent_path().string() + "/";
-}
-
 std::string ResolveIniPath(const CommandLine& options) {
   if (options.iniPath) return *options.iniPath;
   std::string folder = ProgramFolder();

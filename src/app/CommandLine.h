@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ProgramFolder.h"
+
 namespace tav {
 
 struct CommandLine {
@@ -17,8 +19,6 @@ struct CommandLine {
   static std::string Usage();
 };
 
-// The folder of the running executable, with a trailing "/".
-std::string ProgramFolder();
 // --ini when given; else Tavrilox.ini in the program folder; when that folder
 // is not writable, $XDG_CONFIG_HOME/tavrilox/Tavrilox.ini (~/.config/...).
 std::string ResolveIniPath(const CommandLine& options);
