@@ -1,4 +1,9 @@
 #pragma once
+// Answers a dat request through a second reader instance: the route finds
+// (or starts) it, types the thread's read.cgi address into its address box,
+// watches its log folder until it has saved the thread's dat file, and
+// answers the reader from that file.
+
 #include <cstdint>
 #include <string_view>
 
@@ -6,6 +11,10 @@ namespace tav {
 struct CGateway;
 struct CHttpHeaderInfo;
 
-// Answers a dat request from a second reader instance's saved file.
+// Returns 0 when an answer was written (`bytesSent` its size); -1 when the
+// path has no "/dat/", the log folder cannot be watched or no dat file could
+// be read in time; 33033 (settings missing), 33034 (no reader window, also
+// when the reader's windows cannot be reached at all) or 33038 (no address
+// box), each after a warning.
 int GetDatByReader(CGateway& ctx, std::string_view request, std::int64_t& bytesSent, CHttpHeaderInfo& header);
 }  // namespace tav

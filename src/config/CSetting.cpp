@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "config/DrivenReader.h"
 #include "config/PatternSets.h"
 #include "platform/CBregOnig.h"
 #include "platform/IniFile.h"
@@ -13,7 +14,8 @@
 
 namespace tav {
 
-CSetting::CSetting(bool loadRegexEngine) : bregexp_(std::make_unique<CBregOnig>(loadRegexEngine)) {
+CSetting::CSetting(bool loadRegexEngine)
+    : bregexp_(std::make_unique<CBregOnig>(loadRegexEngine)), drivenReader_(std::make_unique<DrivenReader>()) {
   SettingValues defaults;
   FillDefaultPatternSets(defaults.PatternSets);
   snapshot_ = std::make_shared<const SettingValues>(std::move(defaults));

@@ -18,6 +18,7 @@
 namespace tav {
 
 class CBregOnig;
+class DrivenReader;
 
 // Session id of the board API shared by all workers, never saved.
 struct ApiSessionCache {
@@ -62,6 +63,9 @@ class CSetting {
   ApiSessionCache& Session() { return session_; }
   CBregOnig& Bregexp() { return *bregexp_; }
   const CBregOnig& Bregexp() const { return *bregexp_; }
+  // The reader instance driven by the local dat route; its main window is
+  // sent a close message when this object goes.
+  DrivenReader& Reader() { return *drivenReader_; }
 
   // Stored form of the Ronin password: each byte XOR its position, Base64.
   static std::string EncodePassword(std::string_view password);
@@ -75,6 +79,7 @@ class CSetting {
   std::recursive_mutex dispatchLock_;
   ApiSessionCache session_;
   std::unique_ptr<CBregOnig> bregexp_;
+  std::unique_ptr<DrivenReader> drivenReader_;
 };
 
 }  // namespace tav
