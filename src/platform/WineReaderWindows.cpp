@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -144,15 +145,36 @@ bool EndProcess(pid_t pid, milliseconds grace) {
   return false;
 }
 
+// Writes to a pipe whose reader may be gone. SIGPIPE is held back on this
+// thread meanwhile (and taken away when the write raised it), so that a dead
+// bridge is a failed write and not the end of the program.
 bool WriteAll(int fd, const std::string& bytes) {
+  sigset_t pipeSignal;
+  sigset_t previous;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  sigset_t pending;
+  sigpending(&pending);
+  const bool alreadyPending = sigismember(&pending, SIGPIPE) == 1;
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
   std::size_t done = 0;
+  bool broken = false;
   while (done < bytes.size()) {
     const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) return false;
+    if (wrote <= 0) {
+      broken = wrote < 0 && errno == EPIPE;
+      break;
+    }
     done += static_cast<std::size_t>(wrote);
   }
-  return true;
+  if (broken && !alreadyPending) {
+    const timespec none{0, 0};
+    while (sigtimedwait(&pipeSignal, nullptr, &none) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return done == bytes.size();
 }
 
 std::string HandleText(WindowHandle window) { return std::to_string(static_cast<std::uint64_t>(window)); }
