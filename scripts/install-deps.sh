@@ -11,6 +11,9 @@ packages=(
   clang llvm
   fonts-noto-cjk xvfb xauth
   jdim  # a real board reader for the end-to-end test
+  # The local dat route drives a second JaneStyle under Wine through a small
+  # Windows program of ours, built with MinGW (and so is its test's fake reader).
+  wine wine64 g++-mingw-w64-x86-64
 )
 
 if [ "$(id -u)" -ne 0 ]; then
