@@ -11,12 +11,12 @@
 #include "acquire/DatAnswer.h"
 #include "acquire/HtmlRoute.h"
 #include "acquire/ReaderDiscovery.h"
-#include "net/CGateway.h"
-#include "net/IShell.h"
-#include "net/ReaderSocket.h"
 #include "config/CSetting.h"
 #include "config/DrivenReader.h"
 #include "config/StringTable.h"
+#include "net/CGateway.h"
+#include "net/IShell.h"
+#include "net/ReaderSocket.h"
 #include "platform/DirectoryWatcher.h"
 #include "platform/TextCodec.h"
 
@@ -25,9 +25,9 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr int kNotConfigured = 33033;   // "JaneStyleの設定がされていません"
-constexpr int kReaderNotFound = 33034;  // "JaneStyleの補足に失敗しました"
-constexpr int kAddressNotFound = 33038; // "JaneStyle小ウィンドウの補足に失敗しました"
+constexpr int kNotConfigured = 33033;    // "JaneStyleの設定がされていません"
+constexpr int kReaderNotFound = 33034;   // "JaneStyleの補足に失敗しました"
+constexpr int kAddressNotFound = 33038;  // "JaneStyle小ウィンドウの補足に失敗しました"
 constexpr int kUtilityCommand = 724;
 constexpr milliseconds kWindowWait{1000};
 constexpr int kAddressBoxRetries = 6;
@@ -43,7 +43,8 @@ int Warn(CGateway& ctx, int code) {
 
 // The automation cannot reach the reader at all: says what is missing.
 int ReaderUnreachable(CGateway& ctx, const std::string& reason) {
-  if (ctx.shell != nullptr) ctx.shell->ShowMessage(kProgramTitle, u"JaneStyleを操作できません: " + Utf8ToUtf16(reason));
+  if (ctx.shell != nullptr)
+    ctx.shell->ShowMessage(kProgramTitle, u"JaneStyleを操作できません: " + Utf8ToUtf16(reason));
   return kReaderNotFound;
 }
 
@@ -62,11 +63,13 @@ std::optional<std::string> LocalFormOf(ReaderWindows& windows, const CDoubleStri
 }
 
 // The thread's read.cgi address under the board domain of the request.
-std::u16string ThreadUrl(const SettingValues& cfg, const CHttpHeaderInfo& header, const ThreadAddress& thread) {
+std::u16string ThreadUrl(const SettingValues& cfg, const CHttpHeaderInfo& header,
+                         const ThreadAddress& thread) {
   const BoardDomains& domains = cfg.Domains;
   const bool adult = !domains.Adult.empty() && header.host.Narrow().find(domains.Adult) != std::string::npos;
   const std::string& domain = adult ? domains.Adult : cfg.Use5ch != 0 ? domains.Secondary : domains.Primary;
-  return Cp932ToUtf16("http://" + thread.server + domain + "/test/read.cgi/" + thread.board + "/" + thread.key + "/");
+  return Cp932ToUtf16("http://" + thread.server + domain + "/test/read.cgi/" + thread.board + "/" +
+                      thread.key + "/");
 }
 
 void SendUtilityCommand(ReaderWindows& windows, const ReaderWindowSet& found) {
@@ -76,8 +79,8 @@ void SendUtilityCommand(ReaderWindows& windows, const ReaderWindowSet& found) {
 // Watches the log folder until a dat file is added or changed, or until the
 // waits without news add up to more than `timeout`. The text of
 // "<key>.dat" when it was added and could be read in time, NULs as "*".
-std::optional<std::string> WatchForDat(DirectoryWatcher& watcher, const std::string& logs, const std::string& key,
-                                       milliseconds timeout) {
+std::optional<std::string> WatchForDat(DirectoryWatcher& watcher, const std::string& logs,
+                                       const std::string& key, milliseconds timeout) {
   const std::string wanted = key + ".dat";
   // A folder that keeps changing must not keep the worker either: the
   // watch also ends once that much time has passed in all.
@@ -98,7 +101,8 @@ std::optional<std::string> WatchForDat(DirectoryWatcher& watcher, const std::str
       if (Utf8ToUtf16(change.name).size() > kMaxRecordNameUnits) continue;
       if (change.name.find(".dat") == std::string::npos) continue;
       final = true;
-      if (change.action != FileAction::kAdded || text || change.name.find(wanted) == std::string::npos) continue;
+      if (change.action != FileAction::kAdded || text || change.name.find(wanted) == std::string::npos)
+        continue;
       // A file its writer still holds is tried again every 500 ms while
       // the watch has time left.
       std::string bytes;
@@ -132,7 +136,8 @@ int GetDatByReader(CGateway& ctx, std::string_view, std::int64_t& bytesSent, CHt
   DrivenReader& driven = ctx.setting->Reader();
   const std::shared_ptr<ReaderWindows> windowsHolder = driven.Windows();
   ReaderWindows& windows = *windowsHolder;
-  if (const std::string missing = windows.Unavailable(); !missing.empty()) return ReaderUnreachable(ctx, missing);
+  if (const std::string missing = windows.Unavailable(); !missing.empty())
+    return ReaderUnreachable(ctx, missing);
   const std::optional<std::u16string> readerPath = ReaderFormOf(windows, cfg.JaneStylePath);
   if (!readerPath) return ReaderUnreachable(ctx, "winepath could not convert " + cfg.JaneStylePath.Utf8());
 
@@ -167,8 +172,10 @@ int GetDatByReader(CGateway& ctx, std::string_view, std::int64_t& bytesSent, CHt
 
   // Fetching through the driven reader.
   ThreadAddress thread;
-  if (header.target.Narrow().find("/dat/") == std::string::npos || !ReadThreadAddress(header, thread)) return -1;
-  for (std::string* part : {&thread.server, &thread.board, &thread.key}) part->resize(std::min(part->size(), kAddressPartLimit));
+  if (header.target.Narrow().find("/dat/") == std::string::npos || !ReadThreadAddress(header, thread))
+    return -1;
+  for (std::string* part : {&thread.server, &thread.board, &thread.key})
+    part->resize(std::min(part->size(), kAddressPartLimit));
 
   const std::optional<std::string> logs = LocalFormOf(windows, cfg.LogsPath);
   DirectoryWatcher watcher;
@@ -178,7 +185,8 @@ int GetDatByReader(CGateway& ctx, std::string_view, std::int64_t& bytesSent, CHt
   windows.SetText(found.addressBox, ThreadUrl(cfg, header, thread));
   windows.PressEnter(found.addressBox);
 
-  const std::optional<std::string> text = WatchForDat(watcher, *logs, thread.key, milliseconds(cfg.ReceiveTimeOut));
+  const std::optional<std::string> text =
+      WatchForDat(watcher, *logs, thread.key, milliseconds(cfg.ReceiveTimeOut));
 
   found.addressFound = false;
   FindAddressBox(windows, found);

@@ -19,8 +19,8 @@ char16_t Folded(char16_t c) {
 }
 
 bool SamePath(std::u16string_view a, std::u16string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) { return Folded(x) == Folded(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char16_t x, char16_t y) { return Folded(x) == Folded(y); });
 }
 
 }  // namespace

@@ -52,11 +52,20 @@ inline std::string JoinFields(const std::vector<std::string>& fields) {
     if (i != 0) line += '\t';
     for (char c : fields[i]) {
       switch (c) {
-        case '\\': line += "\\\\"; break;
-        case '\t': line += "\\t"; break;
-        case '\r': line += "\\r"; break;
-        case '\n': line += "\\n"; break;
-        default: line += c;
+        case '\\':
+          line += "\\\\";
+          break;
+        case '\t':
+          line += "\\t";
+          break;
+        case '\r':
+          line += "\\r";
+          break;
+        case '\n':
+          line += "\\n";
+          break;
+        default:
+          line += c;
       }
     }
   }

@@ -14,7 +14,8 @@
 namespace tav {
 namespace {
 
-constexpr std::uint32_t kWatchMask = IN_CREATE | IN_MOVED_TO | IN_MODIFY | IN_ATTRIB | IN_ONLYDIR | IN_EXCL_UNLINK;
+constexpr std::uint32_t kWatchMask =
+    IN_CREATE | IN_MOVED_TO | IN_MODIFY | IN_ATTRIB | IN_ONLYDIR | IN_EXCL_UNLINK;
 
 std::string Joined(const std::string& folder, std::string_view name) {
   return folder.empty() ? std::string(name) : folder + "/" + std::string(name);
@@ -79,7 +80,8 @@ WatchWait DirectoryWatcher::Wait(std::chrono::milliseconds timeout, std::vector<
         continue;
       }
       if (event->len == 0) continue;  // the folder itself
-      const std::string name = Joined(folder->second, std::string_view(event->name, ::strnlen(event->name, event->len)));
+      const std::string name =
+          Joined(folder->second, std::string_view(event->name, ::strnlen(event->name, event->len)));
       if ((event->mask & IN_ISDIR) != 0) {
         if ((event->mask & (IN_CREATE | IN_MOVED_TO)) != 0) AddTree(name, &batch);
       } else if ((event->mask & (IN_CREATE | IN_MOVED_TO)) != 0) {

@@ -22,8 +22,8 @@ enum class WindowHandle : std::uint64_t { kNone = 0 };
 
 struct TopLevelWindow {
   WindowHandle handle = WindowHandle::kNone;
-  std::u16string className;                 // at most 259 characters
-  std::u16string title;                     // at most 1023 characters
+  std::u16string className;  // at most 259 characters
+  std::u16string title;      // at most 1023 characters
   // Full path of the module that created the window, in the reader's form;
   // empty when the owning process could not be opened or read.
   std::optional<std::u16string> imagePath;
@@ -51,10 +51,10 @@ class ReaderWindows {
 
   // Synchronous window messages: each returns when the window's thread has
   // handled it. False when the message could not be delivered.
-  virtual bool Close(WindowHandle window) = 0;                        // WM_CLOSE
+  virtual bool Close(WindowHandle window) = 0;                              // WM_CLOSE
   virtual bool SetText(WindowHandle window, std::u16string_view text) = 0;  // WM_SETTEXT
-  virtual bool PressEnter(WindowHandle window) = 0;                   // WM_KEYDOWN VK_RETURN
-  virtual bool SendCommand(WindowHandle window, int command) = 0;     // WM_COMMAND
+  virtual bool PressEnter(WindowHandle window) = 0;                         // WM_KEYDOWN VK_RETURN
+  virtual bool SendCommand(WindowHandle window, int command) = 0;           // WM_COMMAND
   virtual bool Minimise(WindowHandle window) = 0;
   // Attaches the caller's input to the window's thread, brings the window to
   // the foreground with the focus, holds that for `hold`, then detaches.

@@ -212,9 +212,11 @@ pid_t WineReaderWindows::BridgePid() const {
 
 bool WineReaderWindows::StartBridge() {
   if (pid_ > 0) return true;
-  const std::string wine = options_.wineCommand.empty() ? std::string() : FindExecutable(options_.wineCommand[0]);
+  const std::string wine =
+      options_.wineCommand.empty() ? std::string() : FindExecutable(options_.wineCommand[0]);
   if (wine.empty()) {
-    problem_ = "wine was not found (TAVRILOX_WINE names the command; Debian's packages wine and wine64 provide it)";
+    problem_ =
+        "wine was not found (TAVRILOX_WINE names the command; Debian's packages wine and wine64 provide it)";
     return false;
   }
   if (::access(options_.bridgeProgram.c_str(), R_OK) != 0) {
@@ -235,8 +237,9 @@ bool WineReaderWindows::StartBridge() {
   const ReadOutcome outcome = ReadLine(line, options_.startTimeout);
   if (outcome != ReadOutcome::kLine || line != bridge::kReady) {
     StopBridge();
-    problem_ = outcome == ReadOutcome::kTimedOut ? "the Wine bridge did not start in time"
-                                                 : "the Wine bridge ended at its start (is WINEPREFIX usable?)";
+    problem_ = outcome == ReadOutcome::kTimedOut
+                   ? "the Wine bridge did not start in time"
+                   : "the Wine bridge ended at its start (is WINEPREFIX usable?)";
     return false;
   }
   problem_.clear();
@@ -370,12 +373,14 @@ bool WineReaderWindows::StartProgram(std::u16string_view program) {
 
 bool WineReaderWindows::PostClose(WindowHandle window) { return Simple(bridge::kPostClose, window); }
 
-std::optional<std::string> WineReaderWindows::RunWinepath(const std::string& direction, const std::string& path) {
+std::optional<std::string> WineReaderWindows::RunWinepath(const std::string& direction,
+                                                          const std::string& path) {
   {
     std::lock_guard lock(pathMutex_);
     if (auto found = pathCache_.find(direction + path); found != pathCache_.end()) return found->second;
   }
-  const std::string wine = options_.wineCommand.empty() ? std::string() : FindExecutable(options_.wineCommand[0]);
+  const std::string wine =
+      options_.wineCommand.empty() ? std::string() : FindExecutable(options_.wineCommand[0]);
   if (wine.empty()) return std::nullopt;
   std::vector<std::string> argv = options_.wineCommand;
   argv[0] = wine;

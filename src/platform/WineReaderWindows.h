@@ -6,11 +6,12 @@
 // serves every request, one request at a time; a bridge that dies is started
 // again. Paths are converted with Wine's winepath.
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <map>
 #include <mutex>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 #include "platform/ReaderWindows.h"

@@ -7,10 +7,10 @@
 // Built with MinGW (x86_64-w64-mingw32-g++ -static); not part of the Linux
 // program.
 
-#include <windows.h>
 #include <objbase.h>
 #include <psapi.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -24,8 +24,8 @@ namespace {
 using tav::bridge::JoinFields;
 using tav::bridge::SplitFields;
 
-constexpr int kClassNameChars = 260;   // at most 259 characters and the NUL
-constexpr int kTitleChars = 1024;      // at most 1023 characters and the NUL
+constexpr int kClassNameChars = 260;  // at most 259 characters and the NUL
+constexpr int kTitleChars = 1024;     // at most 1023 characters and the NUL
 constexpr DWORD kImagePathChars = 260;
 
 HANDLE input = INVALID_HANDLE_VALUE;
@@ -41,8 +41,8 @@ std::wstring Wide(const std::string& utf8) {
 
 std::string Utf8(const std::wstring& wide) {
   if (wide.empty()) return {};
-  const int length =
-      WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                         nullptr, nullptr);
   std::string utf8(static_cast<std::size_t>(length), '\0');
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), length, nullptr,
                       nullptr);
@@ -145,8 +145,8 @@ bool BringToFront(HWND window, DWORD holdMs) {
 
 bool Start(const std::string& program) {
   const std::wstring path = Wide(program);
-  const auto result =
-      reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, nullptr, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  const auto result = reinterpret_cast<INT_PTR>(
+      ShellExecuteW(nullptr, nullptr, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
   if (result <= 32) return Failed("ShellExecute failed with " + std::to_string(result));
   return Done();
 }

@@ -49,7 +49,8 @@ class FakeReaderWindows : public ReaderWindows {
     r.toolBar = AddChild("toolbar", r.main, u"TToolBar");
     r.combo = AddChild("combo", r.toolBar, u"TOleComboBox");
     r.edit = AddChild("edit", r.combo, u"Edit");
-    r.pageView = AddChild("pageview", AddChild("embedding", r.main, u"Shell Embedding"), u"Internet Explorer_Server");
+    r.pageView =
+        AddChild("pageview", AddChild("embedding", r.main, u"Shell Embedding"), u"Internet Explorer_Server");
     return r;
   }
 
@@ -66,8 +67,8 @@ class FakeReaderWindows : public ReaderWindows {
   }
   std::size_t CountCalls(const std::string& prefix) const {
     const auto calls = Calls();
-    return static_cast<std::size_t>(
-        std::count_if(calls.begin(), calls.end(), [&](const std::string& c) { return c.starts_with(prefix); }));
+    return static_cast<std::size_t>(std::count_if(
+        calls.begin(), calls.end(), [&](const std::string& c) { return c.starts_with(prefix); }));
   }
   std::string NameOf(WindowHandle window) const {
     std::lock_guard lock(mutex_);
@@ -101,9 +102,12 @@ class FakeReaderWindows : public ReaderWindows {
     return list;
   }
 
-  bool Close(WindowHandle window) override { return Act("close", window, [&](Window& w) { Destroy(w); }); }
+  bool Close(WindowHandle window) override {
+    return Act("close", window, [&](Window& w) { Destroy(w); });
+  }
   bool SetText(WindowHandle window, std::u16string_view text) override {
-    return Act("text", window, [&](Window& w) { w.title = text; }, " " + Utf16ToUtf8(text));
+    return Act(
+        "text", window, [&](Window& w) { w.title = text; }, " " + Utf16ToUtf8(text));
   }
   bool PressEnter(WindowHandle window) override {
     std::u16string text;
@@ -112,18 +116,24 @@ class FakeReaderWindows : public ReaderWindows {
     return true;
   }
   bool SendCommand(WindowHandle window, int command) override {
-    return Act("command", window, [](Window&) {}, " " + std::to_string(command));
+    return Act(
+        "command", window, [](Window&) {}, " " + std::to_string(command));
   }
-  bool Minimise(WindowHandle window) override { return Act("minimise", window, [](Window&) {}); }
+  bool Minimise(WindowHandle window) override {
+    return Act("minimise", window, [](Window&) {});
+  }
   bool BringToFront(WindowHandle window, std::chrono::milliseconds hold) override {
-    return Act("front", window, [](Window&) {}, " " + std::to_string(hold.count()));
+    return Act(
+        "front", window, [](Window&) {}, " " + std::to_string(hold.count()));
   }
   bool StartProgram(std::u16string_view program) override {
     Record("start " + Utf16ToUtf8(program));
     if (onStart) onStart(std::u16string(program));
     return true;
   }
-  bool PostClose(WindowHandle window) override { return Act("postclose", window, [](Window&) {}); }
+  bool PostClose(WindowHandle window) override {
+    return Act("postclose", window, [](Window&) {});
+  }
 
   std::optional<std::u16string> ReaderPath(const std::string& localPath) override {
     std::u16string path = u"Z:" + Utf8ToUtf16(localPath);
@@ -148,10 +158,11 @@ class FakeReaderWindows : public ReaderWindows {
     bool alive = true;
   };
 
-  WindowHandle Add(const std::string& name, WindowHandle parent, std::u16string className, std::u16string title,
-                   std::optional<std::u16string> image) {
+  WindowHandle Add(const std::string& name, WindowHandle parent, std::u16string className,
+                   std::u16string title, std::optional<std::u16string> image) {
     const auto handle = static_cast<WindowHandle>(++last_);
-    windows_[handle] = Window{name, parent, std::move(className), std::move(title), std::move(image), {}, true};
+    windows_[handle] =
+        Window{name, parent, std::move(className), std::move(title), std::move(image), {}, true};
     if (parent != WindowHandle::kNone) windows_[parent].children.push_back(handle);
     return handle;
   }

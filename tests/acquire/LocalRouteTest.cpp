@@ -3,8 +3,6 @@
 // desktop, whose Enter handler saves the thread into a real log folder that
 // the route watches.
 
-#include "acquire/LocalRoute.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "acquire/FakeReaderWindows.h"
+#include "acquire/LocalRoute.h"
 #include "config/DrivenReader.h"
 #include "platform/TextCodec.h"
 #include "support/FileBytes.h"
@@ -52,10 +51,11 @@ std::string Full(const std::string& text) {
 
 std::string Partial(const std::string& text, std::size_t start) {
   const std::string tail = text.substr(start);
-  return "HTTP/1.1 206 Partial Content\r\nServer: cloudflare-nginx\r\nContent-Type: text/plain\r\nContent-Length: " +
-         std::to_string(tail.size()) + "\r\nConnection: close\r\nAccept-Ranges: bytes\r\nContent-Range: bytes " +
-         std::to_string(start) + "-" + std::to_string(text.size() - 1) + "/" + std::to_string(text.size()) +
-         "\r\n\r\n" + tail;
+  return "HTTP/1.1 206 Partial Content\r\nServer: cloudflare-nginx\r\nContent-Type: "
+         "text/plain\r\nContent-Length: " +
+         std::to_string(tail.size()) +
+         "\r\nConnection: close\r\nAccept-Ranges: bytes\r\nContent-Range: bytes " + std::to_string(start) +
+         "-" + std::to_string(text.size() - 1) + "/" + std::to_string(text.size()) + "\r\n\r\n" + tail;
 }
 
 const std::string kNotModified = "HTTP/1.1 304 Not Modified\r\nConnection: close\r\n\r\n";
@@ -76,7 +76,8 @@ class LocalRouteTest : public ::testing::Test {
     // The reader saves what it is asked for into its log folder and opens a
     // page view for it, as the real one does.
     desktop_->onEnter = [this](WindowHandle, const std::u16string& typed) {
-      if (reader_.main != WindowHandle::kNone) desktop_->AddChild("opened view", reader_.main, u"Internet Explorer_Server");
+      if (reader_.main != WindowHandle::kNone)
+        desktop_->AddChild("opened view", reader_.main, u"Internet Explorer_Server");
       if (save_) save_(ThreadOf(typed));
     };
     save_ = [this](const std::string& thread) { Save(thread, dat_); };
@@ -106,9 +107,8 @@ class LocalRouteTest : public ::testing::Test {
       if (configure) configure(v);
     });
     proxy->Setting().Reader().Use(desktop_);
-    proxy->Setting().Reader().SetPause([this](std::chrono::milliseconds ms) {
-      desktop_->Record("pause " + std::to_string(ms.count()));
-    });
+    proxy->Setting().Reader().SetPause(
+        [this](std::chrono::milliseconds ms) { desktop_->Record("pause " + std::to_string(ms.count())); });
     return proxy;
   }
 
@@ -140,10 +140,11 @@ TEST_F(LocalRouteTest, AnswersFromTheFileTheRunningReaderSaved) {
   EXPECT_EQ(lastRow_.cells[7], Utf8ToUtf16(std::to_string(Full(kDat).size())));
   // No start and no wait before the address is typed; page views closed on
   // both searches; command 724 before and after the fetch.
-  EXPECT_EQ(desktop_->Calls(), (std::vector<std::string>{
-                                   "close pageview", "minimise main", "command utilityA 724",
-                                   "command utilityB 724", std::string("text edit ") + kThreadUrl, "enter edit",
-                                   "close opened view", "command utilityA 724", "command utilityB 724"}));
+  EXPECT_EQ(
+      desktop_->Calls(),
+      (std::vector<std::string>{"close pageview", "minimise main", "command utilityA 724",
+                                "command utilityB 724", std::string("text edit ") + kThreadUrl, "enter edit",
+                                "close opened view", "command utilityA 724", "command utilityB 724"}));
   EXPECT_EQ(proxy->Setting().Reader().MainWindow(), reader_.main);
   EXPECT_TRUE(proxy->Shell().Warnings().empty());
 }
@@ -217,20 +218,33 @@ TEST_F(LocalRouteTest, SetupFailuresWarnAndAnswerNothing) {
     std::size_t pauses;
     std::u16string message;
   } cases[] = {
-      {"empty Path", [](FakeReaderWindows&, SettingValues& v) { v.JaneStylePath.Clear(); },
-       {u"JaneStyleの設定がされていません"}, 0, u""},
-      {"empty LogsPath", [](FakeReaderWindows&, SettingValues& v) { v.LogsPath.Clear(); },
-       {u"JaneStyleの設定がされていません"}, 0, u""},
-      {"a reader that does not come up within ReceiveTimeOut", [](FakeReaderWindows&, SettingValues& v) {
-         v.ReceiveTimeOut = 3000;
-       },
-       {u"JaneStyleの補足に失敗しました"}, 3, u""},
+      {"empty Path",
+       [](FakeReaderWindows&, SettingValues& v) { v.JaneStylePath.Clear(); },
+       {u"JaneStyleの設定がされていません"},
+       0,
+       u""},
+      {"empty LogsPath",
+       [](FakeReaderWindows&, SettingValues& v) { v.LogsPath.Clear(); },
+       {u"JaneStyleの設定がされていません"},
+       0,
+       u""},
+      {"a reader that does not come up within ReceiveTimeOut",
+       [](FakeReaderWindows&, SettingValues& v) { v.ReceiveTimeOut = 3000; },
+       {u"JaneStyleの補足に失敗しました"},
+       3,
+       u""},
       {"a reader without an address box",
-       [](FakeReaderWindows& d, SettingValues&) { d.AddTop("main", u"TMainWnd", u"Jane Style", kReaderImage); },
-       {u"JaneStyle小ウィンドウの補足に失敗しました"}, 6, u""},
+       [](FakeReaderWindows& d, SettingValues&) {
+         d.AddTop("main", u"TMainWnd", u"Jane Style", kReaderImage);
+       },
+       {u"JaneStyle小ウィンドウの補足に失敗しました"},
+       6,
+       u""},
       {"windows that cannot be reached at all",
        [](FakeReaderWindows& d, SettingValues&) { d.unavailable = "wine was not found"; },
-       {}, 0, u"Tavrilox v0.17α|JaneStyleを操作できません: wine was not found"},
+       {},
+       0,
+       u"Tavrilox v0.17α|JaneStyleを操作できません: wine was not found"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -249,8 +263,8 @@ TEST_F(LocalRouteTest, SetupFailuresWarnAndAnswerNothing) {
 
 TEST_F(LocalRouteTest, NoUsableFileInTimeAnswersNothing) {
   // Over 998 UTF-16 units from the log folder on.
-  const std::string deep = std::string(kBoard) + "/" + std::string(250, 'd') + "/" + std::string(250, 'e') + "/" +
-                           std::string(250, 'f') + "/" + std::string(250, 'g');
+  const std::string deep = std::string(kBoard) + "/" + std::string(250, 'd') + "/" + std::string(250, 'e') +
+                           "/" + std::string(250, 'f') + "/" + std::string(250, 'g');
   struct Case {
     const char* what;
     std::function<void(const std::string& thread)> save;
@@ -266,8 +280,8 @@ TEST_F(LocalRouteTest, NoUsableFileInTimeAnswersNothing) {
        },
        false},
       {"another thread's dat added first", [this](const std::string&) { Save("software/999", kDat); }, false},
-      {"a name longer than a change record holds",
-       [&](const std::string&) { Save(deep + "/" + kKey, kDat); }, true},
+      {"a name longer than a change record holds", [&](const std::string&) { Save(deep + "/" + kKey, kDat); },
+       true},
   };
   reader_ = desktop_->AddReader(kReaderImage);
   auto proxy = StartProxy();

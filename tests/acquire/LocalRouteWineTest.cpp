@@ -81,7 +81,8 @@ class LocalRouteWineTest : public ::testing::Test {
   static void SetUpTestSuite() {
     wine_ = FindProgram("wine");
     const std::string xvfb = FindProgram("Xvfb");
-    if (wine_.empty() || xvfb.empty() || !fs::exists(TAVRILOX_WINEBRIDGE_EXE) || !fs::exists(TAVRILOX_FAKE_READER_EXE)) {
+    if (wine_.empty() || xvfb.empty() || !fs::exists(TAVRILOX_WINEBRIDGE_EXE) ||
+        !fs::exists(TAVRILOX_FAKE_READER_EXE)) {
       return;
     }
     display_ = new ChildProcess({xvfb, "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
@@ -94,11 +95,14 @@ class LocalRouteWineTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    if (wine_.empty()) GTEST_SKIP() << "Wine is not installed (Debian's wine and wine64): the Wine test cannot run";
+    if (wine_.empty())
+      GTEST_SKIP() << "Wine is not installed (Debian's wine and wine64): the Wine test cannot run";
     if (!fs::exists(TAVRILOX_WINEBRIDGE_EXE) || !fs::exists(TAVRILOX_FAKE_READER_EXE)) {
-      GTEST_SKIP() << "built without MinGW (g++-mingw-w64-x86-64): no bridge or fake reader to run under Wine";
+      GTEST_SKIP()
+          << "built without MinGW (g++-mingw-w64-x86-64): no bridge or fake reader to run under Wine";
     }
-    if (FindProgram("Xvfb").empty()) GTEST_SKIP() << "Xvfb is not installed: Wine has no display for the reader";
+    if (FindProgram("Xvfb").empty())
+      GTEST_SKIP() << "Xvfb is not installed: Wine has no display for the reader";
     ASSERT_FALSE(displayName_.empty()) << "Xvfb did not start";
     environment_.Set("WINEPREFIX", std::string(TAVRILOX_TEST_WINEPREFIX));
     environment_.Set("DISPLAY", displayName_);
@@ -180,14 +184,16 @@ TEST_F(LocalRouteWineTest, FindsTheRunningReaderAndAnswersFullPartialAndNotModif
   EXPECT_EQ(Ask(*proxy, DatRequest()), Full(kDat));
   EXPECT_EQ(Ask(*proxy, DatRequest("Range: bytes=18-\r\n")),
             "HTTP/1.1 206 Partial Content\r\nServer: cloudflare-nginx\r\nContent-Type: text/plain\r\n"
-            "Content-Length: 13\r\nConnection: close\r\nAccept-Ranges: bytes\r\nContent-Range: bytes 18-30/31\r\n\r\n" +
+            "Content-Length: 13\r\nConnection: close\r\nAccept-Ranges: bytes\r\nContent-Range: bytes "
+            "18-30/31\r\n\r\n" +
                 kDat.substr(18));
 
   // A bridge that died is started again for the next request.
   const pid_t firstBridge = windows_->BridgePid();
   ASSERT_GT(firstBridge, 0);
   ::kill(firstBridge, SIGKILL);
-  EXPECT_EQ(Ask(*proxy, DatRequest("Range: bytes=30-\r\n")), "HTTP/1.1 304 Not Modified\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(Ask(*proxy, DatRequest("Range: bytes=30-\r\n")),
+            "HTTP/1.1 304 Not Modified\r\nConnection: close\r\n\r\n");
   EXPECT_NE(windows_->BridgePid(), firstBridge);
 
   const std::string log = ReaderLog();

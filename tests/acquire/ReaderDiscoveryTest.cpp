@@ -1,7 +1,5 @@
 // Finding the driven reader's windows, over an in-process fake desktop.
 
-#include "acquire/ReaderDiscovery.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "acquire/FakeReaderWindows.h"
+#include "acquire/ReaderDiscovery.h"
 
 namespace tav::test {
 namespace {
@@ -72,13 +71,16 @@ TEST(FindAddressBox, TakesTheToolbarComboEditAndClosesEveryPageViewOnEverySearch
   found.mainFound = true;
   const WindowHandle early = desktop.AddChild("early view", found.main, u"Internet Explorer_Server");
   desktop.AddChild("decoy edit", desktop.AddChild("decoy", found.main, u"TOleComboBox"), u"Edit");
-  const WindowHandle combo = desktop.AddChild("combo", desktop.AddChild("toolbar", found.main, u"TToolBar"), u"TOleComboBox");
+  const WindowHandle combo =
+      desktop.AddChild("combo", desktop.AddChild("toolbar", found.main, u"TToolBar"), u"TOleComboBox");
   desktop.AddChild("edit", combo, u"Edit");
-  desktop.AddChild("second edit", desktop.AddChild("second combo", desktop.AddChild("toolbar2", found.main, u"TToolBar"),
-                                                   u"TOleComboBox"),
+  desktop.AddChild("second edit",
+                   desktop.AddChild("second combo", desktop.AddChild("toolbar2", found.main, u"TToolBar"),
+                                    u"TOleComboBox"),
                    u"Edit");
   const WindowHandle late =
-      desktop.AddChild("late view", desktop.AddChild("embedding", found.main, u"Shell Embedding"), u"Internet Explorer_Server");
+      desktop.AddChild("late view", desktop.AddChild("embedding", found.main, u"Shell Embedding"),
+                       u"Internet Explorer_Server");
 
   FindAddressBox(desktop, found);
   EXPECT_TRUE(found.addressFound);

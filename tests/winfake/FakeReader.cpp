@@ -36,14 +36,16 @@ HWND mainWindow = nullptr;
 WNDPROC editProcedure = nullptr;
 
 void Log(const std::wstring& line) {
-  HANDLE file = CreateFileW((folder + L"fake-reader.log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileW((folder + L"fake-reader.log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   const std::wstring text = line + L"\n";
   const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
                                          nullptr, nullptr);
   std::string utf8(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), length, nullptr, nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), length, nullptr,
+                      nullptr);
   DWORD written = 0;
   WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
   CloseHandle(file);
@@ -83,7 +85,8 @@ void SaveThread(const std::wstring& address) {
   CreateDirectoryW((logs + L"\\" + board).c_str(), nullptr);
   const std::wstring target = logs + L"\\" + board + L"\\" + key + L".dat";
   DeleteFileW(target.c_str());
-  HANDLE file = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   const std::size_t half = canned.size() / 2;
   WriteAll(file, canned.data(), half);
