@@ -3,11 +3,14 @@
 # Debian's MinGW cross compiler when it is installed and left out otherwise
 # (the Linux program then reports the missing bridge when the route is used).
 
-find_program(TAVRILOX_MINGW_CXX x86_64-w64-mingw32-g++)
-if(TAVRILOX_MINGW_CXX)
+option(TAVRILOX_WINDOWS_PROGRAMS "Build the Windows programs run under Wine (needs MinGW)" ON)
+if(TAVRILOX_WINDOWS_PROGRAMS)
+  find_program(TAVRILOX_MINGW_CXX x86_64-w64-mingw32-g++)
+endif()
+if(TAVRILOX_WINDOWS_PROGRAMS AND TAVRILOX_MINGW_CXX)
   message(STATUS "Windows programs for Wine: built with ${TAVRILOX_MINGW_CXX}")
 else()
-  message(STATUS "Windows programs for Wine: not built (no x86_64-w64-mingw32-g++; install g++-mingw-w64-x86-64)")
+  message(STATUS "Windows programs for Wine: not built (TAVRILOX_WINDOWS_PROGRAMS off, or no x86_64-w64-mingw32-g++ from g++-mingw-w64-x86-64)")
 endif()
 
 # tavrilox_add_windows_program(<target> OUTPUT <file.exe> SOURCES <files...>
@@ -16,7 +19,7 @@ endif()
 # that may include headers under src/.
 function(tavrilox_add_windows_program target)
   cmake_parse_arguments(PROGRAM "GUI" "OUTPUT" "SOURCES;LIBRARIES" ${ARGN})
-  if(NOT TAVRILOX_MINGW_CXX)
+  if(NOT TAVRILOX_WINDOWS_PROGRAMS OR NOT TAVRILOX_MINGW_CXX)
     return()
   endif()
   set(output ${CMAKE_BINARY_DIR}/${PROGRAM_OUTPUT})
