@@ -12,6 +12,9 @@ packages=(
   fonts-noto-cjk xvfb xauth
   desktop-file-utils dpkg-dev systemd  # checks of the installed layout and the .deb
   jdim  # a real board reader for the end-to-end test
+  # The local dat route drives a second JaneStyle under Wine through a small
+  # Windows program of ours, built with MinGW (and so is its test's fake reader).
+  wine wine64 g++-mingw-w64-x86-64
 )
 
 if [ "$(id -u)" -ne 0 ]; then

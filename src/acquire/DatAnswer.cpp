@@ -6,6 +6,7 @@
 #include "net/CGateway.h"
 #include "net/ReaderSocket.h"
 #include "config/StringTable.h"
+#include "platform/TextCodec.h"
 
 namespace tav {
 namespace {
@@ -110,6 +111,18 @@ int SendDatAnswer(const CGateway& ctx, std::string_view text, std::int64_t range
                   std::int64_t& bytesSent) {
   bytesSent = WriteAnswer(ctx, BuildDatAnswer(text, rangeStart, boardDate));
   return 0;
+}
+
+std::string BuildReaderFileAnswer(std::string_view text, std::int64_t rangeStart) {
+  static const std::string notice = Sjis("２ちゃんねる ★");  // 15 bytes
+  const auto length = static_cast<std::int64_t>(text.size());
+  // Any negative start counts as none, as in the standard rule.
+  if (rangeStart < 0 || rangeStart >= length) return FullAnswerHeader(length, true).append(text);
+  const std::string_view tail = text.substr(static_cast<std::size_t>(rangeStart));
+  if (!tail.empty() && tail != "\n" && !text.starts_with(notice)) {
+    return PartialAnswerHeader(static_cast<std::int64_t>(tail.size()), rangeStart, length, true).append(tail);
+  }
+  return std::string(kNotModified).append(kBlankLine);
 }
 
 std::string BuildOverloadAnswer() {

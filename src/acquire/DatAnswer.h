@@ -37,6 +37,13 @@ std::string BuildDatAnswer(std::string_view text, std::int64_t rangeStart, std::
 int SendDatAnswer(const CGateway& ctx, std::string_view text, std::int64_t rangeStart, std::string_view boardDate,
                   std::int64_t& bytesSent);
 
+// The local dat route's own rule for the text read from the driven reader's
+// file, with the closed templates and no date line: full when there is no
+// range start or it is at or past the end; else partial with the tail,
+// unless the tail is empty or one line feed or the text begins with
+// "２ちゃんねる ★", which give not modified.
+std::string BuildReaderFileAnswer(std::string_view text, std::int64_t rangeStart);
+
 // The answer to a page titled "もうずっと人大杉": not modified, nothing else.
 std::string BuildOverloadAnswer();
 // Sends it and sets the context's overload flag. Returns 0.

@@ -115,13 +115,6 @@ std::string CommandLine::Usage() {
          "  --version    show the version\n";
 }
 
-std::string ProgramFolder() {
-  std::error_code error;
-  auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return "./";
-  return exe.parent_path().string() + "/";
-}
-
 std::string ResolveIniPath(const CommandLine& options) { return ResolveIniPath(options, ProgramFolder()); }
 
 std::string ResolveIniPath(const CommandLine& options, const std::string& folder) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/FtpBugScanCommand.h"
+#include "platform/ProgramFolder.h"
 
 namespace tav {
 
@@ -23,8 +24,6 @@ struct CommandLine {
   static std::string Usage();
 };
 
-// The folder of the running executable, with a trailing "/".
-std::string ProgramFolder();
 // --ini when given; for an installed program (one that lives in a folder
 // named "bin") or one whose folder is not writable,
 // $XDG_CONFIG_HOME/tavrilox/Tavrilox.ini (~/.config/...); else Tavrilox.ini

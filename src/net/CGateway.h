@@ -13,6 +13,7 @@ namespace tav {
 
 class CBregOnig;
 class CDatCache;
+class DrivenReader;
 class IShell;
 struct ApiSessionCache;
 
@@ -23,6 +24,7 @@ inline constexpr int kStatusPastLog = -999;   // "過去ログ"
 struct CGateway {
   const CBregOnig* regex = nullptr;             // the pattern engine; none: regex mode is off
   ApiSessionCache* apiSession = nullptr;        // the board API's session, shared by all workers
+  DrivenReader* drivenReader = nullptr;         // the second reader instance of the local route
   std::shared_ptr<const SettingValues> cfg;     // the values for this request
   IShell* shell = nullptr;
   CDatCache* datCache = nullptr;

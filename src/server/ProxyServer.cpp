@@ -211,6 +211,7 @@ void ProxyServer::ServeRequests(CBrowserSocket& record) {
     CGateway ctx;
     ctx.regex = regex_.get();
     ctx.apiSession = &apiSession_;
+    ctx.drivenReader = &drivenReader_;
     ctx.cfg = setting_.Snapshot();
     ctx.shell = &shell_;
     ctx.datCache = datCache_;

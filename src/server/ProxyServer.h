@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "acquire/ApiSessionCache.h"
+#include "acquire/DrivenReader.h"
 
 namespace tav {
 
@@ -53,6 +54,9 @@ class ProxyServer {
 
   // The board API's session, shared by every request of this server.
   ApiSessionCache& ApiSession() { return apiSession_; }
+  // The reader instance the local route drives; its main window is sent a
+  // close message when the server goes.
+  DrivenReader& Reader() { return drivenReader_; }
 
   // The clock handed to every request (tests move time with their own).
   // Call before CreateListener().
@@ -71,6 +75,7 @@ class ProxyServer {
   IShell& shell_;
   std::recursive_mutex dispatchLock_;  // serialises requests when MultiReadThread is 0
   ApiSessionCache apiSession_;
+  DrivenReader drivenReader_;
   std::unique_ptr<CBregOnig> regex_;
   CDatCache* datCache_;
   const Clock* clock_;
