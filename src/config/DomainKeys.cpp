@@ -63,7 +63,8 @@ std::u16string DomainText(const BoardDomains& domains, DomainKey key) {
   const KeyField& field = FieldOf(key);
   if (field.field != nullptr) return Cp932ToUtf16(domains.*field.field);
   std::u16string joined;
-  for (const std::string& alias : domains.Aliases) joined += (joined.empty() ? u"" : u",") + Cp932ToUtf16(alias);
+  for (const std::string& alias : domains.Aliases)
+    joined += (joined.empty() ? u"" : u",") + Cp932ToUtf16(alias);
   return joined;
 }
 

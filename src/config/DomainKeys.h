@@ -28,9 +28,9 @@ enum class DomainKey {
 };
 
 inline constexpr std::array<DomainKey, 12> kDomainKeys = {
-    DomainKey::Primary,     DomainKey::Secondary,   DomainKey::Adult,         DomainKey::Aliases,
-    DomainKey::Headline,    DomainKey::ApiPrimary,  DomainKey::ApiSecondary,  DomainKey::JsonPrimary,
-    DomainKey::JsonSecondary, DomainKey::JsonAdult, DomainKey::BePrimary,     DomainKey::BeSecondary,
+    DomainKey::Primary,       DomainKey::Secondary,  DomainKey::Adult,        DomainKey::Aliases,
+    DomainKey::Headline,      DomainKey::ApiPrimary, DomainKey::ApiSecondary, DomainKey::JsonPrimary,
+    DomainKey::JsonSecondary, DomainKey::JsonAdult,  DomainKey::BePrimary,    DomainKey::BeSecondary,
 };
 
 // The key's name in the file ("Primary", ...).

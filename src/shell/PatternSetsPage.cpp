@@ -10,7 +10,8 @@ namespace tav {
 void PatternSetsPage::Load(const SettingValues& v, const CBregOnig& engine) {
   mode = v.BregexpMode != 0;
   engineLoaded_ = engine.Loaded();
-  engineText_ = engineLoaded_ ? Utf8ToUtf16(engine.BRegexpVersion(0)) : u"bregexp.dllの読み込みに失敗しました.";
+  engineText_ =
+      engineLoaded_ ? Utf8ToUtf16(engine.BRegexpVersion(0)) : u"bregexp.dllの読み込みに失敗しました.";
   sets_.Replace(v.PatternSets, 0);
   Select(0);
 }

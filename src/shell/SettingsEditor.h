@@ -43,12 +43,18 @@ struct SettingsTreeItem {
 
 // The page tree, in tree order.
 inline constexpr SettingsTreeItem kSettingsTree[] = {
-    {SettingsPageId::Basic, u"基本", 0, true},       {SettingsPageId::FiveCh, u"5ch", 1, false},
-    {SettingsPageId::Api, u"API", 1, false},          {SettingsPageId::Html, u"HTML", 1, true},
-    {SettingsPageId::Bregexp, u"bregexp", 2, false},  {SettingsPageId::JaneStyle, u"JaneStyle", 1, false},
-    {SettingsPageId::Json, u"JSON", 1, false},        {SettingsPageId::AutoRule, u"自動切替", 1, false},
-    {SettingsPageId::Ronin, u"Ronin(人柱)", 1, false}, {SettingsPageId::Network, u"通信", 0, false},
-    {SettingsPageId::LogView, u"ログビュー", 0, false}, {SettingsPageId::Domain, u"ドメイン", 0, false},
+    {SettingsPageId::Basic, u"基本", 0, true},
+    {SettingsPageId::FiveCh, u"5ch", 1, false},
+    {SettingsPageId::Api, u"API", 1, false},
+    {SettingsPageId::Html, u"HTML", 1, true},
+    {SettingsPageId::Bregexp, u"bregexp", 2, false},
+    {SettingsPageId::JaneStyle, u"JaneStyle", 1, false},
+    {SettingsPageId::Json, u"JSON", 1, false},
+    {SettingsPageId::AutoRule, u"自動切替", 1, false},
+    {SettingsPageId::Ronin, u"Ronin(人柱)", 1, false},
+    {SettingsPageId::Network, u"通信", 0, false},
+    {SettingsPageId::LogView, u"ログビュー", 0, false},
+    {SettingsPageId::Domain, u"ドメイン", 0, false},
 };
 
 // The tree label of `page`.

@@ -128,7 +128,8 @@ void LogViewPage::Store(SettingValues& v) const {
 }
 
 void LogViewPage::ResetColumns() {
-  columns.Replace(std::vector<int>(kDefaultColumnOrder.begin(), kDefaultColumnOrder.end()), columns.Selected());
+  columns.Replace(std::vector<int>(kDefaultColumnOrder.begin(), kDefaultColumnOrder.end()),
+                  columns.Selected());
 }
 
 // --- JaneStyle ---

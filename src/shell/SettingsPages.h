@@ -52,7 +52,7 @@ struct NetworkPage {
   std::u16string receiveTimeOut;  // ms
   int proxyMode = 0;              // 0 none, 1 the system's, 2 the Proxy text
   std::u16string proxy;
-  std::u16string bufferKB;        // RecvBufferSize / 1024
+  std::u16string bufferKB;  // RecvBufferSize / 1024
   bool multiReadThread = true;
   bool closeConnection = false;
   // AllowFrom (which readers may connect) belongs on this page, after

@@ -18,7 +18,9 @@ class WorkingList {
  public:
   WorkingList() = default;
   // `selected` outside the list selects nothing.
-  explicit WorkingList(std::vector<T> items, int selected = -1) : items_(std::move(items)) { Select(selected); }
+  explicit WorkingList(std::vector<T> items, int selected = -1) : items_(std::move(items)) {
+    Select(selected);
+  }
 
   const std::vector<T>& Items() const { return items_; }
   int Size() const { return static_cast<int>(items_.size()); }

@@ -88,8 +88,11 @@ TEST(SettingsEditor, NumberEntries) {
     int timeoutMs;
   };
   const Row rows[] = {
-      {u"0", 1024, u"0", 0},        {u"abc", 1024, u"abc", 0},           {u"8", 8192, u"500", 500},
-      {u" 16 ", 16384, u"-5", 0},   {u"99999999", 2147482624, u"99999999999", 2147483647},
+      {u"0", 1024, u"0", 0},
+      {u"abc", 1024, u"abc", 0},
+      {u"8", 8192, u"500", 500},
+      {u" 16 ", 16384, u"-5", 0},
+      {u"99999999", 2147482624, u"99999999999", 2147483647},
   };
   for (const Row& row : rows) {
     CSetting setting(false);
@@ -124,7 +127,7 @@ TEST(SettingsEditor, HostAndPortEntry) {
       {u"localhost:abc", "localhost", 0},  // not a number: 0
       {u"127.0.0.1", "127.0.0.1", 8822},   // no ":": both unchanged
       {u":9000", "", 9000},
-      {u"h:1:2", "h", 0},                  // split at the first ":"
+      {u"h:1:2", "h", 0},  // split at the first ":"
   };
   for (const Row& row : rows) {
     CSetting setting(false);
@@ -164,9 +167,9 @@ TEST(SettingsEditor, DomainPageUsesTheFileRule) {
     bool refused;
   };
   const Row rows[] = {
-      {DomainKey::Primary, u"2ch.net", true},       {DomainKey::Secondary, u".5ch.example.test", false},
+      {DomainKey::Primary, u"2ch.net", true},         {DomainKey::Secondary, u".5ch.example.test", false},
       {DomainKey::Aliases, u".a.test, b.test", true}, {DomainKey::Aliases, u"", false},
-      {DomainKey::Headline, u"news.", false},       {DomainKey::Adult, u"", false},
+      {DomainKey::Headline, u"news.", false},         {DomainKey::Adult, u"", false},
   };
   for (const Row& row : rows) {
     CSetting setting(false);
