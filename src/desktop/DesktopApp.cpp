@@ -58,7 +58,12 @@ DesktopSession::~DesktopSession() { Shutdown(); }
 int DesktopSession::Start(const std::string& iniPath) {
   window_->AddTrayIcon();
   int code = 0;
-  if (setting_.Load(iniPath) != 0) {
+  const int loaded = setting_.Load(iniPath);
+  // Values of the file that were refused, as the headless program prints them.
+  std::u16string refused;
+  for (const std::u16string& warning : setting_.LoadWarnings()) refused += (refused.empty() ? u"" : u"\n") + warning;
+  if (!refused.empty()) shell_->ShowMessage(u"Tavrilox.ini", refused);
+  if (loaded != 0) {
     code = kStrIniMissing;
   } else {
     code = server_->CreateListener();

@@ -21,6 +21,7 @@ class BoxPresenter;
 class CSetting;
 class LogHeaderView;
 class QtShell;
+class SettingsDialog;
 class TrayIcon;
 
 // The thread of the selected log row (narrow texts in the wire's code page).
@@ -68,6 +69,9 @@ class MainWindow : public QMainWindow {
 
   // How the desktop's tray is looked for when minimising; tests replace it.
   void SetTrayAvailabilityProbe(std::function<bool()> probe);
+  // How the settings dialog is run (QDialog::exec by default); tests answer
+  // it without a user. Returns QDialog::Accepted or Rejected.
+  void SetSettingsDialogRunner(std::function<int(SettingsDialog&)> runner);
 
   // --- parts, for the program and for tests ---
   QTableView* LogView() const { return logView_; }
@@ -130,6 +134,7 @@ class MainWindow : public QMainWindow {
   QMenu* headerMenu_ = nullptr;
   QMenu* rowMenu_ = nullptr;
   std::function<bool()> trayAvailable_;
+  std::function<int(SettingsDialog&)> runSettingsDialog_;
 
   int restoreShowCommand_ = 1;  // 1 normal, 3 maximised
   bool settingsDialogOpen_ = false;
