@@ -337,6 +337,7 @@ void MainWindow::SetDatMode(int mode) {
 }
 
 void MainWindow::OpenSettings(int page) {
+  if (settingsDialogOpen_) return;  // one dialog at a time
   settingsDialogOpen_ = true;
   // The dialog edits the column order as the user sees it; the widths as
   // shown are kept with it.

@@ -16,12 +16,6 @@ enum class AfterDelete { SelectPrevious, SelectNone };
 template <typename T>
 class WorkingList {
  public:
-  WorkingList() = default;
-  // `selected` outside the list selects nothing.
-  explicit WorkingList(std::vector<T> items, int selected = -1) : items_(std::move(items)) {
-    Select(selected);
-  }
-
   const std::vector<T>& Items() const { return items_; }
   int Size() const { return static_cast<int>(items_.size()); }
   int Selected() const { return selected_; }
@@ -68,6 +62,7 @@ class WorkingList {
     return true;
   }
 
+  // `selected` outside the list selects nothing.
   void Replace(std::vector<T> items, int selected) {
     items_ = std::move(items);
     Select(selected);
