@@ -9,9 +9,11 @@
 #include <variant>
 #include <filesystem>
 #include <system_error>
+#include <optional>
 #include <vector>
 
 #include "config/AllowList.h"
+#include "config/DomainKeys.h"
 #include "config/FtpBugList.h"
 #include "config/PatternSets.h"
 #include "platform/IniFile.h"
@@ -52,23 +54,12 @@ namespace {
 // Text values are read as the private-profile functions fill a buffer of
 // 512 characters; some fields keep less.
 constexpr std::size_t kTextMax = 511;
-constexpr std::size_t kPatternLabelMax = 255;
-constexpr std::size_t kAutoRuleMax = 47;
 // A count from the file bounds a loop: a broken or hostile file must not keep
 // the start-up busy creating millions of blank entries. Far above what the
 // dialogs let anyone build (100 profiles, 100 pattern sets, 99 rules).
 constexpr int kMaxListEntries = 1000;
 
 int Capped(int count) { return std::min(count, kMaxListEntries); }
-
-std::u16string Truncated(std::u16string text, std::size_t maxUnits) {
-  if (text.size() <= maxUnits) return text;
-  std::size_t cut = maxUnits;
-  // Never keep half of a surrogate pair.
-  if (cut > 0 && text[cut - 1] >= 0xD800 && text[cut - 1] <= 0xDBFF) --cut;
-  text.resize(cut);
-  return text;
-}
 
 std::u16string Ascii(std::string_view text) { return std::u16string(text.begin(), text.end()); }
 
@@ -97,7 +88,7 @@ class SettingsReader {
   // Absent and empty values both read as "".
   std::u16string Text(std::u16string_view section, std::u16string_view key,
                       std::size_t maxUnits = kTextMax) const {
-    return Truncated(ini_.GetString(section, key).value_or(u""), maxUnits);
+    return TruncatedText(ini_.GetString(section, key).value_or(u""), maxUnits);
   }
   // Empty or absent: the field keeps its value.
   void Keep(std::u16string_view section, std::u16string_view key, CDoubleString& field) const {
@@ -219,7 +210,7 @@ void LoadAutoRules(const SettingsReader& in, SettingValues& v) {
   v.AutoRules.clear();
   for (int i = 0; i < count; ++i) {
     v.AutoRules.push_back(
-        CAutoRule{in.Text(s, Indexed(u"Rule", i), kAutoRuleMax), in.Int(s, Indexed(u"Mode", i), 2)});
+        CAutoRule{in.Text(s, Indexed(u"Rule", i), kAutoRuleTextMax), in.Int(s, Indexed(u"Mode", i), 2)});
   }
 }
 
@@ -228,64 +219,17 @@ void LoadRoninPass(const SettingsReader& in, SettingValues& v) {
   if (!stored.empty()) v.RoninPass.SetNarrow(CSetting::DecodePassword(Utf16ToCp932(stored)));
 }
 
-// [Domain]: the board domains and the hosts derived from them. A missing or
-// empty key keeps its default (an empty Aliases means no aliases); a domain
-// suffix that does not start with "." is refused with a warning.
-std::string DomainSuffix(const SettingsReader& in, std::u16string_view key, const std::string& fallback,
-                         std::vector<std::u16string>& warnings) {
-  std::u16string text = in.Text(u"Domain", key);
-  if (text.empty()) return fallback;
-  if (text[0] != u'.') {
-    warnings.push_back(u"[Domain] " + std::u16string(key) + u"=" + text + u": a domain must start with \".\"; using " +
-                       Ascii(fallback));
-    return fallback;
+// [Domain]: the board domains and the hosts derived from them. An absent
+// key keeps its default; a refused value keeps it too, with a warning.
+void LoadDomain(const IniFile& ini, SettingValues& v, std::vector<std::u16string>& warnings) {
+  for (DomainKey key : kDomainKeys) {
+    std::optional<std::u16string> text = ini.GetString(u"Domain", DomainKeyName(key));
+    if (!text) continue;
+    *text = TruncatedText(std::move(*text), kTextMax);
+    if (SetDomainText(v.Domains, key, *text)) continue;
+    warnings.push_back(u"[Domain] " + std::u16string(DomainKeyName(key)) + u"=" + *text +
+                       u": a domain must start with \".\"; using " + DomainText(v.Domains, key));
   }
-  return Utf16ToCp932(text);
-}
-
-std::string DomainHost(const SettingsReader& in, std::u16string_view key, const std::string& fallback) {
-  std::u16string text = in.Text(u"Domain", key);
-  return text.empty() ? fallback : Utf16ToCp932(text);
-}
-
-std::u16string TrimmedSpaces(std::u16string_view text) {
-  while (!text.empty() && (text.front() == u' ' || text.front() == u'\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == u' ' || text.back() == u'\t')) text.remove_suffix(1);
-  return std::u16string(text);
-}
-
-std::vector<std::string> DomainAliases(const IniFile& ini, const SettingsReader& in, const BoardDomains& d,
-                                       std::vector<std::u16string>& warnings) {
-  if (!ini.GetString(u"Domain", u"Aliases")) return d.Aliases;
-  std::u16string stored = in.Text(u"Domain", u"Aliases");
-  std::vector<std::string> aliases;
-  for (std::u16string_view piece : Split(stored, u',')) {
-    std::u16string alias = TrimmedSpaces(piece);
-    if (alias.empty()) continue;
-    if (alias[0] != u'.') {
-      warnings.push_back(u"[Domain] Aliases=" + stored + u": a domain must start with \".\"; keeping the default");
-      return d.Aliases;
-    }
-    std::string narrow = Utf16ToCp932(alias);
-    if (narrow != d.Secondary) aliases.push_back(narrow);
-  }
-  return aliases;
-}
-
-void LoadDomain(const IniFile& ini, const SettingsReader& in, SettingValues& v, std::vector<std::u16string>& warnings) {
-  BoardDomains& d = v.Domains;
-  d.Primary = DomainSuffix(in, u"Primary", d.Primary, warnings);
-  d.Secondary = DomainSuffix(in, u"Secondary", d.Secondary, warnings);
-  d.Adult = DomainSuffix(in, u"Adult", d.Adult, warnings);
-  d.Aliases = DomainAliases(ini, in, d, warnings);
-  d.Headline = DomainHost(in, u"Headline", d.Headline);
-  d.ApiPrimary = DomainHost(in, u"ApiPrimary", d.ApiPrimary);
-  d.ApiSecondary = DomainHost(in, u"ApiSecondary", d.ApiSecondary);
-  d.JsonPrimary = DomainHost(in, u"JsonPrimary", d.JsonPrimary);
-  d.JsonSecondary = DomainHost(in, u"JsonSecondary", d.JsonSecondary);
-  d.JsonAdult = DomainHost(in, u"JsonAdult", d.JsonAdult);
-  d.BePrimary = DomainHost(in, u"BePrimary", d.BePrimary);
-  d.BeSecondary = DomainHost(in, u"BeSecondary", d.BeSecondary);
 }
 
 void SaveApiProfiles(SettingsWriter& out, const SettingValues& v) {
@@ -350,22 +294,7 @@ void SaveRoninPass(SettingsWriter& out, const SettingValues& v) {
 }
 
 void SaveDomain(SettingsWriter& out, const SettingValues& v) {
-  constexpr std::u16string_view s = u"Domain";
-  const BoardDomains& d = v.Domains;
-  std::u16string aliases;
-  for (const std::string& alias : d.Aliases) aliases += (aliases.empty() ? u"" : u",") + Cp932ToUtf16(alias);
-  out.Text(s, u"Primary", Cp932ToUtf16(d.Primary));
-  out.Text(s, u"Secondary", Cp932ToUtf16(d.Secondary));
-  out.Text(s, u"Adult", Cp932ToUtf16(d.Adult));
-  out.Text(s, u"Aliases", aliases);
-  out.Text(s, u"Headline", Cp932ToUtf16(d.Headline));
-  out.Text(s, u"ApiPrimary", Cp932ToUtf16(d.ApiPrimary));
-  out.Text(s, u"ApiSecondary", Cp932ToUtf16(d.ApiSecondary));
-  out.Text(s, u"JsonPrimary", Cp932ToUtf16(d.JsonPrimary));
-  out.Text(s, u"JsonSecondary", Cp932ToUtf16(d.JsonSecondary));
-  out.Text(s, u"JsonAdult", Cp932ToUtf16(d.JsonAdult));
-  out.Text(s, u"BePrimary", Cp932ToUtf16(d.BePrimary));
-  out.Text(s, u"BeSecondary", Cp932ToUtf16(d.BeSecondary));
+  for (DomainKey key : kDomainKeys) out.Text(u"Domain", DomainKeyName(key), DomainText(v.Domains, key));
 }
 
 // --- password scrambling ---
@@ -480,7 +409,7 @@ void LoadList(const LoadContext& context, SettingValues& v) {
   Load(context.in, v);
 }
 
-void LoadDomains(const LoadContext& context, SettingValues& v) { LoadDomain(context.ini, context.in, v, context.warnings); }
+void LoadDomains(const LoadContext& context, SettingValues& v) { LoadDomain(context.ini, v, context.warnings); }
 
 using V = SettingValues;
 const SettingKey kSettingKeys[] = {

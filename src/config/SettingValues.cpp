@@ -10,6 +10,14 @@ C2chAPIInfo C2chAPIInfo::Blank() {
   return blank;
 }
 
+std::u16string TruncatedText(std::u16string text, std::size_t maxUnits) {
+  if (text.size() <= maxUnits) return text;
+  std::size_t cut = maxUnits;
+  if (cut > 0 && text[cut - 1] >= 0xD800 && text[cut - 1] <= 0xDBFF) --cut;
+  text.resize(cut);
+  return text;
+}
+
 std::u16string ModeName(int datMode) {
   static const char16_t* const kNames[] = {u"直接", u"API", u"HTML", u"Style", u"JSON", u"xDAT", u"自動切替"};
   if (datMode < 0 || datMode > 6) return u"不明";

@@ -68,6 +68,15 @@ struct BoardDomains {
   std::string BeSecondary = "be.5ch.net";
 };
 
+// Lengths (UTF-16 units) the settings keep of some texts, in the file and in
+// the dialog alike.
+inline constexpr std::size_t kAutoRuleTextMax = 47;
+inline constexpr std::size_t kPatternLabelMax = 255;
+inline constexpr std::size_t kPathTextMax = 259;
+
+// `text` cut to at most `maxUnits` units, never keeping half of a surrogate pair.
+std::u16string TruncatedText(std::u16string text, std::size_t maxUnits);
+
 inline constexpr std::array<int, 8> kDefaultColumnWidths = {13, 140, 150, 240, 100, 140, 70, 70};
 inline constexpr std::array<int, 8> kDefaultColumnOrder = {0, 1, 2, 3, 4, 5, 6, 7};
 

@@ -52,7 +52,9 @@ DesktopSession::DesktopSession(CSetting& setting, BoxPresenter& boxes, const QSt
     : setting_(setting),
       shell_(std::make_unique<QtShell>(setting, boxes)),
       server_(std::make_unique<ProxyServer>(setting, *shell_, &datCache)),
-      window_(std::make_unique<MainWindow>(*shell_, ShellImages::Load(imageFolder))) {}
+      window_(std::make_unique<MainWindow>(*shell_, ShellImages::Load(imageFolder))) {
+  window_->SetSettingsServices(SettingsServices{&server_->Regex(), &server_->ApiSession()});
+}
 
 DesktopSession::~DesktopSession() { Shutdown(); }
 
@@ -60,7 +62,10 @@ int DesktopSession::Start(const std::string& iniPath) {
   window_->AddTrayIcon();
   int code = 0;
   const int loaded = setting_.Load(iniPath);
-  for (const std::u16string& warning : setting_.LoadWarnings()) shell_->ShowMessage(u"Tavrilox.ini", warning);
+  // Values of the file that were refused, as the headless program prints them.
+  std::u16string refused;
+  for (const std::u16string& warning : setting_.LoadWarnings()) refused += (refused.empty() ? u"" : u"\n") + warning;
+  if (!refused.empty()) shell_->ShowMessage(u"Tavrilox.ini", refused);
   if (loaded != 0) {
     code = kStrIniMissing;
   } else {

@@ -21,6 +21,7 @@
 #include "desktop/LogHeaderView.h"
 #include "desktop/QtShell.h"
 #include "desktop/QtText.h"
+#include "desktop/SettingsDialog.h"
 #include "desktop/ShellMenus.h"
 #include "desktop/TrayIcon.h"
 
@@ -59,7 +60,8 @@ MainWindow::MainWindow(QtShell& shell, const ShellImages& images, QWidget* paren
       shell_(shell),
       setting_(shell.Setting()),
       images_(images),
-      trayAvailable_([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
+      trayAvailable_([] { return QSystemTrayIcon::isSystemTrayAvailable(); }),
+      runSettingsDialog_([](SettingsDialog& dialog) { return dialog.exec(); }) {
   setObjectName(QStringLiteral("TavriloxWindow"));
   setWindowTitle(ProgramTitle());
   setWindowIcon(images_.programIcon);
@@ -337,14 +339,23 @@ void MainWindow::SetDatMode(int mode) {
 }
 
 void MainWindow::OpenSettings(int page) {
+  if (settingsDialogOpen_) return;  // one dialog at a time
   settingsDialogOpen_ = true;
-  // The dialog edits the column order as the user sees it.
-  std::array<int, 8> order{};
-  for (int i = 0; i < 8; ++i) order[static_cast<std::size_t>(i)] = header_->logicalIndex(i);
-  setting_.Update([&](SettingValues& v) { v.ColumnOrder = order; });
-  // The settings dialogs come later; until then nothing is changed here.
-  shell_.Boxes().Information(this, page == 3 ? QStringLiteral("設定ダイアログ（ログ表示）は未実装です")
-                                             : QStringLiteral("設定ダイアログは未実装です"));
+  // The dialog edits the column order as the user sees it; the widths as
+  // shown are kept with it.
+  StoreWindowLayout();
+  int result = QDialog::Rejected;
+  {
+    SettingsDialog dialog(setting_, shell_.Boxes(), static_cast<SettingsPageId>(page), this, settingsServices_);
+    result = runSettingsDialog_(dialog);
+  }
+  if (result == QDialog::Accepted) {
+    ApplyColumns();
+    StoreWindowLayout();
+    setting_.Save();
+    logView_->setShowGrid(setting_.Snapshot()->GridLine == 1);
+    TrimLog();
+  }
   settingsDialogOpen_ = false;
   RefreshModeDisplay();
 }
@@ -458,6 +469,10 @@ void MainWindow::RefreshTray() { tray_->Show(shell_.TrayState()); }
 void MainWindow::TrayPointerPassed() { shell_.PointerOverTrayIcon(); }
 
 void MainWindow::TrayReturned() { tray_->Readd(shell_.RestoreState()); }
+
+void MainWindow::SetSettingsDialogRunner(std::function<int(SettingsDialog&)> runner) {
+  runSettingsDialog_ = std::move(runner);
+}
 
 void MainWindow::SetTrayAvailabilityProbe(std::function<bool()> probe) {
   trayAvailable_ = probe;

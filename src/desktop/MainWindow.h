@@ -9,6 +9,7 @@
 #include <string>
 
 #include "desktop/ShellImages.h"
+#include "shell/SettingsEditor.h"
 
 class QLabel;
 class QMenu;
@@ -22,6 +23,7 @@ class CSetting;
 class FtpBugDialog;
 class LogHeaderView;
 class QtShell;
+class SettingsDialog;
 class TrayIcon;
 
 // The thread of the selected log row (narrow texts in the wire's code page).
@@ -69,6 +71,11 @@ class MainWindow : public QMainWindow {
 
   // How the desktop's tray is looked for when minimising; tests replace it.
   void SetTrayAvailabilityProbe(std::function<bool()> probe);
+  // How the settings dialog is run (QDialog::exec by default); tests answer
+  // it without a user. Returns QDialog::Accepted or Rejected.
+  void SetSettingsDialogRunner(std::function<int(SettingsDialog&)> runner);
+  // The pattern engine and API session the settings dialog works with.
+  void SetSettingsServices(SettingsServices services) { settingsServices_ = services; }
 
   // --- parts, for the program and for tests ---
   QTableView* LogView() const { return logView_; }
@@ -133,6 +140,8 @@ class MainWindow : public QMainWindow {
   QMenu* rowMenu_ = nullptr;
   FtpBugDialog* ftpBugDialog_ = nullptr;  // created hidden, lives as long as the window
   std::function<bool()> trayAvailable_;
+  std::function<int(SettingsDialog&)> runSettingsDialog_;
+  SettingsServices settingsServices_;
 
   int restoreShowCommand_ = 1;  // 1 normal, 3 maximised
   bool settingsDialogOpen_ = false;

@@ -54,6 +54,8 @@ class ProxyServer {
 
   // The board API's session, shared by every request of this server.
   ApiSessionCache& ApiSession() { return apiSession_; }
+  // The pattern engine of the converters.
+  const CBregOnig& Regex() const { return *regex_; }
   // The reader instance the local route drives; its main window is sent a
   // close message when the server goes.
   DrivenReader& Reader() { return drivenReader_; }

@@ -250,21 +250,6 @@ class MenuCommandTest : public QObject {
     QCOMPARE(f.Cfg()->ColumnOrder, kDefaultColumnOrder);
   }
 
-  void settingsCommandsDoNoHarmUntilTheDialogExists() {
-    WindowFixture f;
-    f.Window().Header()->moveSection(2, 5);  // the user dragged a column
-    std::array<int, 8> shown{};
-    for (int i = 0; i < 8; ++i) shown[static_cast<std::size_t>(i)] = f.Window().Header()->logicalIndex(i);
-    auto before = *f.Cfg();
-    FindCommand(f.Window().TrayMenu(), 40000)->trigger();
-    FindCommand(f.Window().HeaderMenu(), 40100)->trigger();
-    QCOMPARE(f.boxes.Count(QStringLiteral("information")), 2);
-    QVERIFY(!f.Window().SettingsDialogOpen());
-    QCOMPARE(f.Cfg()->ColumnOrder, shown);  // the order in effect is read back
-    QCOMPARE(f.Cfg()->DatMode, before.DatMode);
-    QCOMPARE(f.Cfg()->LogMax, before.LogMax);
-  }
-
   void aboutBox() {
     WindowFixture f;
     f.Window().MenuBarCommand(40090)->trigger();

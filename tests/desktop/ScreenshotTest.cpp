@@ -1,15 +1,18 @@
-// Renders the main window with a few log rows. With TAVRILOX_SCREENSHOT set
-// to a file name the picture is saved there (docs/screenshot.png is taken
-// this way under Xvfb).
+// Renders the main window with a few log rows, and two pages of the
+// settings dialog side by side. With TAVRILOX_SCREENSHOT or
+// TAVRILOX_SETTINGS_SCREENSHOT set to a file name the picture is saved there
+// (docs/screenshot.png and docs/settings.png are taken this way under Xvfb).
 
 #include <QHeaderView>
 #include <QImage>
+#include <QPainter>
 #include <QTableView>
 #include <QtTest>
 
 #include "QtTestRegistry.h"
 #include "WindowFixture.h"
 #include "desktop/AccessLogTableModel.h"
+#include "desktop/SettingsDialog.h"
 
 namespace tav::test {
 namespace {
@@ -39,6 +42,16 @@ constexpr SampleRow kSamples[] = {
      u"12288", u"0", kImageRunning},
 };
 
+// Distinct colours in a grid of samples: a picture that shows something has
+// more than a handful.
+int ColourCount(const QImage& picture) {
+  QSet<QRgb> colours;
+  for (int y = 0; y < picture.height(); y += 3) {
+    for (int x = 0; x < picture.width(); x += 3) colours.insert(picture.pixel(x, y));
+  }
+  return static_cast<int>(colours.size());
+}
+
 }  // namespace
 
 class ScreenshotTest : public QObject {
@@ -67,14 +80,35 @@ class ScreenshotTest : public QObject {
 
     QImage picture = f.Window().grab().toImage();
     QCOMPARE(picture.size(), f.Window().size() * picture.devicePixelRatio());
-    // the picture shows something: more than a handful of colours
-    QSet<QRgb> colours;
-    for (int y = 0; y < picture.height(); y += 3) {
-      for (int x = 0; x < picture.width(); x += 3) colours.insert(picture.pixel(x, y));
-    }
-    QVERIFY(colours.size() > 10);
+    QVERIFY(ColourCount(picture) > 10);
 
     QString path = qEnvironmentVariable("TAVRILOX_SCREENSHOT");
+    if (!path.isEmpty()) QVERIFY(picture.save(path, "PNG"));
+  }
+
+  void settingsDialogPages() {
+    CSetting setting;
+    RecordingBoxes boxes;
+    SettingsDialog dialog(setting, boxes, SettingsPageId::Basic);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QImage basic = dialog.grab().toImage();
+    dialog.ShowPage(SettingsPageId::Api);
+    QTest::qWait(50);
+    QImage api = dialog.grab().toImage();
+    QVERIFY(basic != api);
+
+    constexpr int kGap = 12;
+    QImage picture(basic.width() + kGap + api.width(), std::max(basic.height(), api.height()),
+                   QImage::Format_ARGB32);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.drawImage(0, 0, basic);
+    painter.drawImage(basic.width() + kGap, 0, api);
+    painter.end();
+    QVERIFY(ColourCount(picture) > 10);
+
+    QString path = qEnvironmentVariable("TAVRILOX_SETTINGS_SCREENSHOT");
     if (!path.isEmpty()) QVERIFY(picture.save(path, "PNG"));
   }
 };

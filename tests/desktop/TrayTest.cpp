@@ -187,11 +187,12 @@ class TrayTest : public QObject {
     WindowFixture f;
     QMenu* tray = f.Window().TrayMenu();
     int enabledWhileOpen = -1;
-    f.boxes.whileOpen = [&] {
+    f.Window().SetSettingsDialogRunner([&](SettingsDialog&) {
       emit tray->aboutToShow();
       enabledWhileOpen = 0;
       for (QAction* action : tray->actions()) enabledWhileOpen += action->isEnabled() ? 1 : 0;
-    };
+      return int(QDialog::Rejected);
+    });
     f.Window().RunCommand(40000);
     QCOMPARE(enabledWhileOpen, 0);
     QVERIFY(!f.Window().SettingsDialogOpen());

@@ -1,7 +1,8 @@
 #pragma once
 // A desktop session for tests: settings without the regex engine, boxes
-// that record instead of showing, and the window built and configured the
-// way start-up does it (without reading a settings file).
+// that record instead of showing, a settings dialog that is cancelled, and
+// the window built and configured the way start-up does it (without reading
+// a settings file).
 
 #include <QLabel>
 #include <QString>
@@ -15,6 +16,7 @@
 #include "desktop/DesktopApp.h"
 #include "desktop/MainWindow.h"
 #include "desktop/QtShell.h"
+#include "desktop/SettingsDialog.h"
 
 namespace tav::test {
 
@@ -25,6 +27,8 @@ struct WindowFixture {
     if (configure) setting.Update(configure);
     session = std::make_unique<DesktopSession>(setting, boxes, QString(), datCache);
     Window().SetTrayAvailabilityProbe([this] { return trayAvailable; });
+    // The settings dialog is cancelled at once unless a test answers it.
+    Window().SetSettingsDialogRunner([](SettingsDialog&) { return int(QDialog::Rejected); });
     if (prepareWindow) {
       Window().AddTrayIcon();
       Window().ApplySettings();
