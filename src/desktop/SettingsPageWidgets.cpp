@@ -224,7 +224,10 @@ SettingsPageWidget* NetworkPageWidget(SettingsEditor& e) {
   layout->addWidget(page->Check(Q(u"マルチスレッドで読み込む"), "MultiReadThread", m.multiReadThread));
   layout->addWidget(
       page->Check(Q(u"ブラウザとの接続を通信毎に必ず閉じる"), "CloseConnection", m.closeConnection));
-  // AllowFrom (which readers may connect) goes here, below CloseConnection.
+  auto* allowForm = new QFormLayout;
+  QLineEdit* allow = page->Edit(Q(u"接続を許可するアドレス:"), "AllowFrom", m.allowFrom);
+  AddRow(allowForm, Q(u"接続を許可するアドレス:"), allow);
+  layout->addLayout(allowForm);
   layout->addStretch(1);
 
   page->SetEnablingRule([&m, proxy] { proxy->setEnabled(m.ProxyEnabled()); });

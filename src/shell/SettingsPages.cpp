@@ -95,6 +95,7 @@ void NetworkPage::Load(const SettingValues& v) {
   bufferKB = Number(v.RecvBufferSize / 1024);
   multiReadThread = v.MultiReadThread != 0;
   closeConnection = v.CloseConnection != 0;
+  allowFrom = v.AllowFrom.Wide();
 }
 
 void NetworkPage::Store(SettingValues& v) const {
@@ -108,6 +109,7 @@ void NetworkPage::Store(SettingValues& v) const {
   v.RecvBufferSize = kb * 1024;
   v.MultiReadThread = Flag(multiReadThread);
   v.CloseConnection = Flag(closeConnection);
+  v.AllowFrom.SetWide(allowFrom);
 }
 
 // --- ログビュー ---

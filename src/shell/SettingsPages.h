@@ -55,8 +55,7 @@ struct NetworkPage {
   std::u16string bufferKB;  // RecvBufferSize / 1024
   bool multiReadThread = true;
   bool closeConnection = false;
-  // AllowFrom (which readers may connect) belongs on this page, after
-  // closeConnection.
+  std::u16string allowFrom;  // which readers may connect, stored as typed
 
   void Load(const SettingValues& v);
   void Store(SettingValues& v) const;

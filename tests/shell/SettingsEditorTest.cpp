@@ -114,6 +114,14 @@ TEST(SettingsEditor, NumberEntries) {
   EXPECT_EQ(SettingsEditor(setting).network.bufferKB, u"4");
 }
 
+TEST(SettingsEditor, TheReadersThatMayConnectAreStoredAsTyped) {
+  CSetting setting;
+  constexpr char16_t kTyped[] = u"127.0.0.1/32, 192.168.1.23";
+  ASSERT_FALSE(EditAndAccept(setting, [&](SettingsEditor& e) { e.network.allowFrom = kTyped; }));
+  EXPECT_EQ(setting.Snapshot()->AllowFrom.Wide(), kTyped);
+  EXPECT_EQ(SettingsEditor(setting).network.allowFrom, kTyped);
+}
+
 TEST(SettingsEditor, CacheCountOfZeroOrLessIsStoredAsOne) {
   for (int typed : {0, -3, 7}) {
     CSetting setting;
