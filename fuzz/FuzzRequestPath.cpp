@@ -31,7 +31,9 @@
 
 #include "acquire/CDatCache.h"
 #include "acquire/ConverterTestPages.h"
+#include "acquire/ApiSessionCache.h"
 #include "config/CSetting.h"
+#include "platform/CBregOnig.h"
 #include "net/CGateway.h"
 #include "platform/HostResolver.h"
 #include "server/Dispatcher.h"
@@ -210,18 +212,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   int reader[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, reader) != 0) return 0;
+  static const tav::CBregOnig engine(true);
+  static tav::ApiSessionCache session;
   tav::CDatCache cache;
-  std::string accumulator;
   for (int round = 0; round < 2; ++round) {
     tav::CGateway ctx;
-    ctx.setting = &setting;
+    ctx.regex = &engine;
+    ctx.apiSession = &session;
     ctx.cfg = setting.Snapshot();
     ctx.datCache = &cache;
     ctx.readerSocket = reader[0];
-    ctx.textAccumulator = &accumulator;
-    const int result = tav::DispatchRequest(ctx, request);
-    // kDispatchFault would mean something was thrown: the code paths never may.
-    if (result != 0 && result != 1 && result != -2) std::abort();
+    // A fault would mean something was thrown: the code paths never may.
+    if (tav::DispatchRequest(ctx, request) == tav::DispatchResult::Fault) std::abort();
     Drain(reader[1]);
   }
   ::close(reader[0]);
