@@ -29,19 +29,6 @@ constexpr milliseconds kPollStep{200};
 constexpr milliseconds kExitGrace{2000};
 constexpr milliseconds kWinepathTimeout{60000};
 
-// `name` itself when it holds a slash, else the first match on PATH; empty
-// when there is no such executable.
-std::string FindExecutable(const std::string& name) {
-  if (name.find('/') != std::string::npos) return ::access(name.c_str(), X_OK) == 0 ? name : std::string();
-  const char* path = std::getenv("PATH");
-  std::stringstream folders(path != nullptr ? path : "/usr/bin:/bin");
-  for (std::string folder; std::getline(folders, folder, ':');) {
-    const std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return {};
-}
-
 // The environment of this process with Wine's debug output off unless the
 // user asked for it, and `extra` ("NAME=value") added.
 std::vector<std::string> ChildEnvironment(const std::vector<std::string>& extra) {

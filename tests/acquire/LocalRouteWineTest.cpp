@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "acquire/DrivenReader.h"
+#include "platform/ProgramFolder.h"
 #include "platform/WineReaderWindows.h"
 #include "support/ChildProcess.h"
 #include "support/FileBytes.h"
@@ -38,16 +39,6 @@ constexpr char kThreadUrl[] = "http://egg.5ch.io/test/read.cgi/software/12345678
 const std::string kDat = "a<>b<>c<>d<>title\ne<>f<>g<>h<>\n";  // 31 bytes
 constexpr auto kPrefixWait = 240s;
 constexpr auto kReaderStartWait = 60s;
-
-std::string FindProgram(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::stringstream folders(path != nullptr ? path : "/usr/bin:/bin");
-  for (std::string folder; std::getline(folders, folder, ':');) {
-    const std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return {};
-}
 
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -79,8 +70,8 @@ class LocalRouteWineTest : public ::testing::Test {
   // One Xvfb for the test program; the prefix is made by whichever test
   // program gets to it first, the others wait on its lock.
   static void SetUpTestSuite() {
-    wine_ = FindProgram("wine");
-    const std::string xvfb = FindProgram("Xvfb");
+    wine_ = FindExecutable("wine");
+    const std::string xvfb = FindExecutable("Xvfb");
     if (wine_.empty() || xvfb.empty() || !fs::exists(TAVRILOX_WINEBRIDGE_EXE) ||
         !fs::exists(TAVRILOX_FAKE_READER_EXE)) {
       return;
@@ -101,7 +92,7 @@ class LocalRouteWineTest : public ::testing::Test {
       GTEST_SKIP()
           << "built without MinGW (g++-mingw-w64-x86-64): no bridge or fake reader to run under Wine";
     }
-    if (FindProgram("Xvfb").empty())
+    if (FindExecutable("Xvfb").empty())
       GTEST_SKIP() << "Xvfb is not installed: Wine has no display for the reader";
     ASSERT_FALSE(displayName_.empty()) << "Xvfb did not start";
     environment_.Set("WINEPREFIX", std::string(TAVRILOX_TEST_WINEPREFIX));

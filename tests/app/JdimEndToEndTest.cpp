@@ -27,6 +27,7 @@
 #include "acquire/ConverterTestPages.h"
 #include "acquire/HtmlConverter.h"
 #include "platform/CBregOnig.h"
+#include "platform/ProgramFolder.h"
 #include "platform/TextCodec.h"
 #include "support/FakeHttpServer.h"
 #include "support/LoopbackOnlyProcess.h"
@@ -83,15 +84,6 @@ finish 1
 )sh";
 
 // `name` joined to the first directory of PATH that holds it; empty when none does.
-std::string FindProgram(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::stringstream directories(path != nullptr ? path : "/usr/bin:/bin");
-  for (std::string directory; std::getline(directories, directory, ':');) {
-    fs::path candidate = fs::path(directory.empty() ? "." : directory) / name;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
-  }
-  return {};
-}
 
 class TempDir {
  public:
@@ -209,9 +201,9 @@ bool WaitUntil(const std::function<bool()>& done, const std::function<bool()>& k
 class JdimEndToEnd : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    jdim_ = FindProgram("jdim");
-    xvfb_ = FindProgram("Xvfb");
-    if (jdim_.empty() || xvfb_.empty() || FindProgram("setpriv").empty()) {
+    jdim_ = FindExecutable("jdim");
+    xvfb_ = FindExecutable("Xvfb");
+    if (jdim_.empty() || xvfb_.empty() || FindExecutable("setpriv").empty()) {
       GTEST_SKIP() << "needs jdim, Xvfb and setpriv in PATH (scripts/install-deps.sh installs them)";
     }
     ASSERT_FALSE(work_.Path().empty());
