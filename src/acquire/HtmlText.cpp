@@ -2,6 +2,10 @@
 
 #include <string.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <climits>
 
 #include "acquire/ConvertOptions.h"
@@ -83,11 +87,52 @@ void RewriteImages(std::string_view text, std::string_view prefix, std::string& 
 
 }  // namespace
 
+// Candidates are the positions whose byte equals the needle's first byte and
+// whose byte needle-length-1 further on equals its last byte; sixteen
+// positions are tested at once, and only the candidates are compared in
+// full. In markup, a tag's "<" and ">" a fixed distance apart are far rarer
+// than either byte alone, and a search costs no set-up, which matters when
+// most searches end within a few hundred bytes.
 std::size_t Find(std::string_view hay, std::string_view needle, std::size_t from) {
   if (from > hay.size() || needle.size() > hay.size() - from) return npos;
   if (needle.empty()) return from;
-  const void* hit = memmem(hay.data() + from, hay.size() - from, needle.data(), needle.size());
-  return hit == nullptr ? npos : static_cast<std::size_t>(static_cast<const char*>(hit) - hay.data());
+  const char* const base = hay.data();
+  const char* p = base + from;
+  const std::size_t n = needle.size();
+  if (n == 1) {
+    const void* hit = memchr(p, needle[0], hay.size() - from);
+    return hit == nullptr ? npos : static_cast<std::size_t>(static_cast<const char*>(hit) - base);
+  }
+  // The last position a match can start at.
+  const char* const last = base + (hay.size() - n);
+  const char first = needle[0];
+  const char lastByte = needle[n - 1];
+  const char* const middle = needle.data() + 1;
+  const std::size_t middleLength = n - 2;
+#if defined(__SSE2__)
+  const __m128i firstSet = _mm_set1_epi8(first);
+  const __m128i lastSet = _mm_set1_epi8(lastByte);
+  // Sixteen starts p..p+15 are tested while all of them may hold a match:
+  // the block read from p+n-1 then ends within the text.
+  while (last - p >= 15) {
+    const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 1));
+    auto mask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(head, firstSet), _mm_cmpeq_epi8(tail, lastSet))));
+    while (mask != 0) {
+      const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
+      if (memcmp(p + bit + 1, middle, middleLength) == 0) return static_cast<std::size_t>(p + bit - base);
+      mask &= mask - 1;
+    }
+    p += 16;
+  }
+#endif
+  for (; p <= last; ++p) {
+    if (*p == first && p[n - 1] == lastByte && memcmp(p + 1, middle, middleLength) == 0) {
+      return static_cast<std::size_t>(p - base);
+    }
+  }
+  return npos;
 }
 
 std::optional<std::string_view> Between(std::string_view text, std::string_view open, std::string_view close) {
