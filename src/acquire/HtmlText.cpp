@@ -116,8 +116,8 @@ __attribute__((target("avx2"))) const char* FindWide(const char* p, const char* 
   while (last - p >= 31) {
     const __m256i head = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     const __m256i tail = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + n - 1));
-    auto mask = static_cast<unsigned>(
-        _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(head, firstSet), _mm256_cmpeq_epi8(tail, lastSet))));
+    auto mask = static_cast<unsigned>(_mm256_movemask_epi8(
+        _mm256_and_si256(_mm256_cmpeq_epi8(head, firstSet), _mm256_cmpeq_epi8(tail, lastSet))));
     while (mask != 0) {
       const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
       if (memcmp(p + bit + 1, needle + 1, n - 2) == 0) return p + bit;
@@ -193,13 +193,40 @@ std::string_view UpToNul(std::string_view text) {
   return nul == nullptr ? text : text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
 }
 
+namespace {
+
+// Position of the first LF or CR (or, with `nulEndsLine`, NUL) at or after
+// `pos`, or the text's size; sixteen bytes are tested at once.
+std::size_t LineEnd(std::string_view text, std::size_t pos, bool nulEndsLine) {
+  const char* const base = text.data();
+  const char* p = base + pos;
+  const char* const end = base + text.size();
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i third = _mm_set1_epi8(nulEndsLine ? '\0' : '\n');
+  while (end - p >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int mask = _mm_movemask_epi8(_mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(block, lf), _mm_cmpeq_epi8(block, cr)), _mm_cmpeq_epi8(block, third)));
+    if (mask != 0) {
+      return static_cast<std::size_t>(p - base) + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+    p += 16;
+  }
+#endif
+  while (p < end && *p != '\n' && *p != '\r' && !(nulEndsLine && *p == '\0')) ++p;
+  return static_cast<std::size_t>(p - base);
+}
+
+}  // namespace
+
 std::string_view NextLine(std::string_view text, std::size_t& pos, bool nulEndsLine) {
   if (pos >= text.size()) {
     pos = text.size();
     return {};
   }
-  std::size_t end = pos;
-  while (end < text.size() && text[end] != '\n' && text[end] != '\r' && !(nulEndsLine && text[end] == '\0')) ++end;
+  std::size_t end = LineEnd(text, pos, nulEndsLine);
   const std::string_view line = text.substr(pos, end - pos);
   if (end < text.size()) {
     end += (text[end] != '\n' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1;
