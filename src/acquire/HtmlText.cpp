@@ -388,7 +388,8 @@ std::string_view MessageCleaner::Clean(std::string_view message, const Steps& st
     ReplaceAll(current, kBrSpaceBr, kBrTwoSpacesBr, out);
     current = out;
   }
-  if (steps.dropFinalBrBr) {
+  // A final "<br><br>" is dropped only when it is the message's first one.
+  if (steps.dropFinalBrBr && EndsWith(current, kBrBr)) {
     const std::size_t brbr = Find(current, kBrBr);
     if (brbr != npos && brbr + kBrBr.size() == current.size()) current = current.substr(0, brbr);
   }
