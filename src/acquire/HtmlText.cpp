@@ -120,7 +120,7 @@ __attribute__((target("avx2"))) const char* FindWide(const char* p, const char* 
         _mm256_and_si256(_mm256_cmpeq_epi8(head, firstSet), _mm256_cmpeq_epi8(tail, lastSet))));
     while (mask != 0) {
       const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
-      if (memcmp(p + bit + 1, needle + 1, n - 2) == 0) return p + bit;
+      if (n == 2 || memcmp(p + bit + 1, needle + 1, n - 2) == 0) return p + bit;
       mask &= mask - 1;
     }
     p += 32;
@@ -140,7 +140,7 @@ const char* FindNarrow(const char* p, const char* last, const char* needle, std:
         _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(head, firstSet), _mm_cmpeq_epi8(tail, lastSet))));
     while (mask != 0) {
       const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
-      if (memcmp(p + bit + 1, needle + 1, n - 2) == 0) return p + bit;
+      if (n == 2 || memcmp(p + bit + 1, needle + 1, n - 2) == 0) return p + bit;
       mask &= mask - 1;
     }
     p += 16;
@@ -251,13 +251,20 @@ int ReadNumber(std::string_view text) {
 }
 
 bool CollapseSpaces(std::string_view text, std::string& out) {
-  if (!Contains(text, "  ")) return false;
+  constexpr std::string_view kTwoSpaces = "  ";
+  std::size_t hit = Find(text, kTwoSpaces);
+  if (hit == npos) return false;
   out.clear();
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == ' ' && i > 0 && text[i - 1] == ' ') continue;
-    out.push_back(text[i]);
+  std::size_t pos = 0;
+  while (hit != npos) {
+    // The text up to the run's first space is kept, the rest of the run left out.
+    out.append(text.substr(pos, hit + 1 - pos));
+    pos = hit + 1;
+    while (pos < text.size() && text[pos] == ' ') ++pos;
+    hit = Find(text, kTwoSpaces, pos);
   }
+  out.append(text.substr(pos));
   return true;
 }
 
