@@ -1,6 +1,7 @@
 #include "acquire/HtmlConverter.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "acquire/ClearPostConverter.h"
 #include "acquire/HtmlText.h"
@@ -31,6 +32,30 @@ bool MayMatch(std::string_view pattern, std::string_view text) {
   return true;
 }
 
+// The number element all three marker layouts share, and what stands
+// before it in each layout's marker.
+constexpr std::string_view kNumberClass = "class=\"number\">";
+constexpr std::string_view kDivBefore = "<div ";
+constexpr std::string_view kDtSpanBefore = "<dt class=\"\"><span ";
+constexpr std::string_view kMetaBefore = "<div class=\"meta\"><span ";
+
+// The marker layout whose marker occurs anywhere in the page, div before
+// dt-span before meta, from one pass over the number elements.
+std::optional<ConverterKind> MarkedLayout(std::string_view page) {
+  bool dtSpan = false;
+  bool meta = false;
+  for (std::size_t at = html::Find(page, kNumberClass); at != html::npos;
+       at = html::Find(page, kNumberClass, at + 1)) {
+    const std::string_view before = page.substr(0, at);
+    if (html::EndsWith(before, kDivBefore)) return ConverterKind::kDiv;
+    dtSpan = dtSpan || html::EndsWith(before, kDtSpanBefore);
+    meta = meta || html::EndsWith(before, kMetaBefore);
+  }
+  if (dtSpan) return ConverterKind::kDtSpan;
+  if (meta) return ConverterKind::kMeta;
+  return std::nullopt;
+}
+
 }  // namespace
 
 ConverterChoice ChooseConverter(std::string_view page, const SettingValues& cfg, const CBregOnig& engine) {
@@ -46,9 +71,7 @@ ConverterChoice ChooseConverter(std::string_view page, const SettingValues& cfg,
       }
     }
   }
-  if (html::Contains(page, "<div class=\"number\">")) return {ConverterKind::kDiv, -1};
-  if (html::Contains(page, "<dt class=\"\"><span class=\"number\">")) return {ConverterKind::kDtSpan, -1};
-  if (html::Contains(page, "<div class=\"meta\"><span class=\"number\">")) return {ConverterKind::kMeta, -1};
+  if (const auto marked = MarkedLayout(page)) return {*marked, -1};
   if (ClearPostConverter::Recognises(page)) return {ConverterKind::kClearPost, -1};
   return {ConverterKind::kDl, -1};
 }

@@ -32,16 +32,12 @@ std::string_view Group(const BRegexp* rx, int g) {
   return {start, static_cast<std::size_t>(end - start)};
 }
 
+// The page with every CR and LF byte left out.
 std::string WithoutLineEnds(std::string_view page) {
   std::string copy;
   copy.reserve(page.size());
   std::size_t pos = 0;
-  while (pos < page.size()) {
-    std::size_t end = pos;
-    while (end < page.size() && page[end] != '\r' && page[end] != '\n') ++end;
-    copy.append(page.substr(pos, end - pos));
-    pos = end + 1;
-  }
+  while (pos < page.size()) copy.append(html::NextLine(page, pos));
   return copy;
 }
 

@@ -2,6 +2,10 @@
 
 #include <string.h>
 
+#if defined(__x86_64__) || defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 #include <climits>
 
 #include "acquire/ConvertOptions.h"
@@ -83,11 +87,93 @@ void RewriteImages(std::string_view text, std::string_view prefix, std::string& 
 
 }  // namespace
 
+// Candidates are the positions whose byte equals the needle's first byte and
+// whose byte needle-length-1 further on equals its last byte; a block of
+// positions is tested at once, and only the candidates are compared in full.
+// In markup, a tag's "<" and ">" a fixed distance apart are far rarer than
+// either byte alone, and a search costs no set-up, which matters when most
+// searches end within a few hundred bytes.
+namespace {
+
+// The first match starting in [p, last], or null; `n` is at least 2.
+const char* FindFrom(const char* p, const char* last, const char* needle, std::size_t n) {
+  const char first = needle[0];
+  const char lastByte = needle[n - 1];
+  for (; p <= last; ++p) {
+    if (*p == first && p[n - 1] == lastByte && memcmp(p + 1, needle + 1, n - 2) == 0) return p;
+  }
+  return nullptr;
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TAV_FIND_AVX2 1
+__attribute__((target("avx2"))) const char* FindWide(const char* p, const char* last, const char* needle,
+                                                     std::size_t n) {
+  const __m256i firstSet = _mm256_set1_epi8(needle[0]);
+  const __m256i lastSet = _mm256_set1_epi8(needle[n - 1]);
+  // Thirty-two starts p..p+31 are tested while all of them may hold a
+  // match: the block read from p+n-1 then ends within the text.
+  while (last - p >= 31) {
+    const __m256i head = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i tail = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + n - 1));
+    auto mask = static_cast<unsigned>(_mm256_movemask_epi8(
+        _mm256_and_si256(_mm256_cmpeq_epi8(head, firstSet), _mm256_cmpeq_epi8(tail, lastSet))));
+    while (mask != 0) {
+      const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
+      if (n == 2 || memcmp(p + bit + 1, needle + 1, n - 2) == 0) return p + bit;
+      mask &= mask - 1;
+    }
+    p += 32;
+  }
+  return FindFrom(p, last, needle, n);
+}
+#endif
+
+const char* FindNarrow(const char* p, const char* last, const char* needle, std::size_t n) {
+#if defined(__SSE2__)
+  const __m128i firstSet = _mm_set1_epi8(needle[0]);
+  const __m128i lastSet = _mm_set1_epi8(needle[n - 1]);
+  while (last - p >= 15) {
+    const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 1));
+    auto mask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(head, firstSet), _mm_cmpeq_epi8(tail, lastSet))));
+    while (mask != 0) {
+      const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
+      if (n == 2 || memcmp(p + bit + 1, needle + 1, n - 2) == 0) return p + bit;
+      mask &= mask - 1;
+    }
+    p += 16;
+  }
+#endif
+  return FindFrom(p, last, needle, n);
+}
+
+using FindFunction = const char* (*)(const char*, const char*, const char*, std::size_t);
+
+FindFunction ChooseFind() {
+#if defined(TAV_FIND_AVX2)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) return &FindWide;
+#endif
+  return &FindNarrow;
+}
+
+}  // namespace
+
 std::size_t Find(std::string_view hay, std::string_view needle, std::size_t from) {
   if (from > hay.size() || needle.size() > hay.size() - from) return npos;
   if (needle.empty()) return from;
-  const void* hit = memmem(hay.data() + from, hay.size() - from, needle.data(), needle.size());
-  return hit == nullptr ? npos : static_cast<std::size_t>(static_cast<const char*>(hit) - hay.data());
+  const char* const base = hay.data();
+  if (needle.size() == 1) {
+    const void* hit = memchr(base + from, needle[0], hay.size() - from);
+    return hit == nullptr ? npos : static_cast<std::size_t>(static_cast<const char*>(hit) - base);
+  }
+  // The last position a match can start at.
+  const char* const last = base + (hay.size() - needle.size());
+  static const FindFunction find = ChooseFind();
+  const char* const hit = find(base + from, last, needle.data(), needle.size());
+  return hit == nullptr ? npos : static_cast<std::size_t>(hit - base);
 }
 
 std::optional<std::string_view> Between(std::string_view text, std::string_view open, std::string_view close) {
@@ -107,13 +193,40 @@ std::string_view UpToNul(std::string_view text) {
   return nul == nullptr ? text : text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
 }
 
+namespace {
+
+// Position of the first LF or CR (or, with `nulEndsLine`, NUL) at or after
+// `pos`, or the text's size; sixteen bytes are tested at once.
+std::size_t LineEnd(std::string_view text, std::size_t pos, bool nulEndsLine) {
+  const char* const base = text.data();
+  const char* p = base + pos;
+  const char* const end = base + text.size();
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i third = _mm_set1_epi8(nulEndsLine ? '\0' : '\n');
+  while (end - p >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int mask = _mm_movemask_epi8(_mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(block, lf), _mm_cmpeq_epi8(block, cr)), _mm_cmpeq_epi8(block, third)));
+    if (mask != 0) {
+      return static_cast<std::size_t>(p - base) + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+    p += 16;
+  }
+#endif
+  while (p < end && *p != '\n' && *p != '\r' && !(nulEndsLine && *p == '\0')) ++p;
+  return static_cast<std::size_t>(p - base);
+}
+
+}  // namespace
+
 std::string_view NextLine(std::string_view text, std::size_t& pos, bool nulEndsLine) {
   if (pos >= text.size()) {
     pos = text.size();
     return {};
   }
-  std::size_t end = pos;
-  while (end < text.size() && text[end] != '\n' && text[end] != '\r' && !(nulEndsLine && text[end] == '\0')) ++end;
+  std::size_t end = LineEnd(text, pos, nulEndsLine);
   const std::string_view line = text.substr(pos, end - pos);
   if (end < text.size()) {
     end += (text[end] != '\n' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1;
@@ -138,13 +251,20 @@ int ReadNumber(std::string_view text) {
 }
 
 bool CollapseSpaces(std::string_view text, std::string& out) {
-  if (!Contains(text, "  ")) return false;
+  constexpr std::string_view kTwoSpaces = "  ";
+  std::size_t hit = Find(text, kTwoSpaces);
+  if (hit == npos) return false;
   out.clear();
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == ' ' && i > 0 && text[i - 1] == ' ') continue;
-    out.push_back(text[i]);
+  std::size_t pos = 0;
+  while (hit != npos) {
+    // The text up to the run's first space is kept, the rest of the run left out.
+    out.append(text.substr(pos, hit + 1 - pos));
+    pos = hit + 1;
+    while (pos < text.size() && text[pos] == ' ') ++pos;
+    hit = Find(text, kTwoSpaces, pos);
   }
+  out.append(text.substr(pos));
   return true;
 }
 
@@ -275,7 +395,8 @@ std::string_view MessageCleaner::Clean(std::string_view message, const Steps& st
     ReplaceAll(current, kBrSpaceBr, kBrTwoSpacesBr, out);
     current = out;
   }
-  if (steps.dropFinalBrBr) {
+  // A final "<br><br>" is dropped only when it is the message's first one.
+  if (steps.dropFinalBrBr && EndsWith(current, kBrBr)) {
     const std::size_t brbr = Find(current, kBrBr);
     if (brbr != npos && brbr + kBrBr.size() == current.size()) current = current.substr(0, brbr);
   }

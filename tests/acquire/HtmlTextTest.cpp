@@ -29,6 +29,31 @@ TEST(HtmlText, FindsBetweenMarkers) {
   EXPECT_EQ(Find("abc", "c", 9), npos);
 }
 
+// The searches test whole blocks of positions at once; a match, a near miss
+// or a line end is found wherever it falls against those blocks.
+TEST(HtmlText, FindsMarkersAndLineEndsAtEveryOffset) {
+  constexpr std::string_view kMarker = "<div class=\"number\">";
+  constexpr std::string_view kNearMiss = "<div class=\"numbex\">";
+  constexpr std::size_t kTextLength = 100;
+  for (std::size_t at = 0; at + kMarker.size() <= kTextLength; ++at) {
+    std::string text(kTextLength, 'x');
+    text.replace(0, kNearMiss.size(), kNearMiss);
+    text.replace(at, kMarker.size(), kMarker);
+    const std::size_t expected = std::string_view(text).find(kMarker);
+    EXPECT_EQ(Find(text, kMarker), expected) << "marker at " << at;
+    EXPECT_EQ(Find(text, kMarker, expected + 1), npos) << "marker at " << at;
+    EXPECT_EQ(Find(text, "x<"), std::string_view(text).find("x<")) << "marker at " << at;
+
+    std::string lines(kTextLength, 'x');
+    lines[at] = '\0';
+    lines[at + 1] = '\r';
+    std::size_t pos = 0;
+    EXPECT_EQ(NextLine(lines, pos).size(), at + 1) << "line end at " << at;
+    pos = 0;
+    EXPECT_EQ(NextLine(lines, pos, true).size(), at) << "NUL at " << at;
+  }
+}
+
 TEST(HtmlText, ReadsNumbersLikeThePage) {
   EXPECT_EQ(ReadNumber("12"), 12);
   EXPECT_EQ(ReadNumber(" 7 : "), 7);

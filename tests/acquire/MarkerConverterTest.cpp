@@ -337,5 +337,27 @@ TEST(ConverterChoice, MarkersChooseTheLayout) {
   EXPECT_EQ(ChooseConverter("<html>error</html>", cfg, unloaded).kind, ConverterKind::kDl);
 }
 
+TEST(ConverterChoice, AMarkerAnywhereInThePageTakesPrecedenceInLayoutOrder) {
+  const SettingValues cfg;
+  const CBregOnig unloaded(false);
+  const std::string div = "<div class=\"number\">";
+  const std::string dtSpan = "<dt class=\"\"><span class=\"number\">";
+  const std::string meta = "<div class=\"meta\"><span class=\"number\">";
+  const std::string filler(5000, 'x');
+  const struct {
+    std::string page;
+    ConverterKind kind;
+  } rows[] = {
+      {dtSpan + filler + div, ConverterKind::kDiv},
+      {meta + filler + div, ConverterKind::kDiv},
+      {meta + filler + dtSpan, ConverterKind::kDtSpan},
+      {filler + meta, ConverterKind::kMeta},
+      {"<span class=\"number\">" + filler, ConverterKind::kDl},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(ChooseConverter(row.page, cfg, unloaded).kind, row.kind) << row.page.substr(0, 40);
+  }
+}
+
 }  // namespace
 }  // namespace tav
