@@ -18,6 +18,7 @@
 #include "net/IShell.h"
 #include "net/Request.h"
 #include "net/SocketSend.h"
+#include "net/UpstreamClient.h"
 #include "platform/HostResolver.h"
 
 namespace tav {
@@ -192,10 +193,12 @@ class Relay {
 
 // The reader's answer when the tunnel cannot be opened.
 void AnswerFailure(CGateway& ctx, int readerSocket, const Endpoint& endpoint, int failure) {
-  const std::string server = endpoint.host + ":" + endpoint.port;
-  const std::string reason = failure == -3   ? "Tavrilox: the host name of " + server + " does not resolve"
-                             : failure == -4 ? "Tavrilox: " + server + " refused the connection or cannot be reached"
-                                             : "Tavrilox: no connection to " + server + " can be opened";
+  FetchReport report;
+  report.server = endpoint.host + ":" + endpoint.port;
+  report.failure = failure == -3 ? FetchFailure::kResolve : FetchFailure::kConnect;
+  const std::string reason = failure == -3 || failure == -4
+                                 ? DescribeFetchFailure(report)
+                                 : "Tavrilox: no connection to " + report.server + " can be opened";
   SendGatewayFailure(readerSocket, GatewayFailure::kBadGateway, reason, WritableWaitSeconds(ReceiveTimeOutOf(ctx)),
                      ctx.cancel);
 }

@@ -292,32 +292,6 @@ int FailureStatus(FetchFailure failure) {
   }
 }
 
-// The one line the reader reads in place of the server's answer.
-std::string FailureReason(const FetchReport& report) {
-  const std::string& server = report.server;
-  switch (report.failure) {
-    case FetchFailure::kBadUrl:
-      return "Tavrilox: the request names no server that can be reached";
-    case FetchFailure::kResolve:
-      return "Tavrilox: the host name of " + server + " does not resolve";
-    case FetchFailure::kConnect:
-      return "Tavrilox: " + server + " refused the connection or cannot be reached";
-    case FetchFailure::kTls:
-      return "Tavrilox: the TLS handshake with " + server + " failed";
-    case FetchFailure::kTimeout:
-      return "Tavrilox: " + server + " did not answer in time";
-    case FetchFailure::kProxyConnect:
-      return "Tavrilox: the upstream proxy " + report.proxy + " cannot be reached (for " + server + ")";
-    case FetchFailure::kProxyRefused:
-      return "Tavrilox: the upstream proxy " + report.proxy + " answered " + std::to_string(report.proxyStatus) +
-             " to CONNECT " + server;
-    case FetchFailure::kNoAnswer:
-      return "Tavrilox: " + server + " closed the connection without an answer";
-    default:
-      return "Tavrilox: the request to " + server + " failed";
-  }
-}
-
 }  // namespace
 
 RouteResult HandlePassThrough(CGateway& ctx, const Request& request, const RouteOptions&) {
@@ -350,7 +324,7 @@ RouteResult HandlePassThrough(CGateway& ctx, const Request& request, const Route
     const auto failure =
         report.failure == FetchFailure::kTimeout ? GatewayFailure::kGatewayTimeout : GatewayFailure::kBadGateway;
     failed.bytesSent = static_cast<std::int64_t>(SendGatewayFailure(
-        ctx.readerSocket, failure, FailureReason(report), WritableWaitSeconds(cfg.ReceiveTimeOut), ctx.cancel));
+        ctx.readerSocket, failure, DescribeFetchFailure(report), WritableWaitSeconds(cfg.ReceiveTimeOut), ctx.cancel));
   }
   return failed;
 }

@@ -639,4 +639,29 @@ int InflateBody(const CGateway*, char* out, std::int64_t& capacity, const char* 
   return result == Z_OK ? Z_BUF_ERROR : result;  // Z_FINISH never leaves a stream merely "in progress"
 }
 
+std::string DescribeFetchFailure(const FetchReport& report) {
+  const std::string& server = report.server;
+  switch (report.failure) {
+    case FetchFailure::kBadUrl:
+      return "Tavrilox: the request names no server that can be reached";
+    case FetchFailure::kResolve:
+      return "Tavrilox: the host name of " + server + " does not resolve";
+    case FetchFailure::kConnect:
+      return "Tavrilox: " + server + " refused the connection or cannot be reached";
+    case FetchFailure::kTls:
+      return "Tavrilox: the TLS handshake with " + server + " failed";
+    case FetchFailure::kTimeout:
+      return "Tavrilox: " + server + " did not answer in time";
+    case FetchFailure::kProxyConnect:
+      return "Tavrilox: the upstream proxy " + report.proxy + " cannot be reached (for " + server + ")";
+    case FetchFailure::kProxyRefused:
+      return "Tavrilox: the upstream proxy " + report.proxy + " answered " + std::to_string(report.proxyStatus) +
+             " to CONNECT " + server;
+    case FetchFailure::kNoAnswer:
+      return "Tavrilox: " + server + " closed the connection without an answer";
+    default:
+      return "Tavrilox: the request to " + server + " failed";
+  }
+}
+
 }  // namespace tav

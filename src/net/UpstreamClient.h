@@ -68,6 +68,10 @@ struct FetchReport {
   bool answerStarted = false;  // the answer's header has been handed on
 };
 
+// The one line a reader reads in place of the server's answer when the
+// fetch failed as `report` says ("Tavrilox: ...").
+std::string DescribeFetchFailure(const FetchReport& report);
+
 // Sends one request. `response` (optional) collects the answer; `size`
 // (optional) receives the count described above, also when only streaming.
 // Returns true when the request was answered and no read failed (a reader
