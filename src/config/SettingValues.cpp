@@ -2,6 +2,20 @@
 
 namespace tav {
 
+std::vector<std::string_view> BoardDomains::Suffixes() const {
+  std::vector<std::string_view> suffixes{Primary, Secondary, Adult};
+  for (const auto& alias : Aliases) suffixes.push_back(alias);
+  std::erase_if(suffixes, [](std::string_view s) { return s.empty(); });
+  return suffixes;
+}
+
+bool IsBoardHost(const BoardDomains& domains, std::string_view host) {
+  for (std::string_view suffix : domains.Suffixes()) {
+    if (host.find(suffix) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
 C2chAPIInfo C2chAPIInfo::Blank() {
   C2chAPIInfo blank;
   blank.Name.Clear();

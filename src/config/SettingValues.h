@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "config/AllowList.h"
@@ -66,7 +67,14 @@ struct BoardDomains {
   std::string JsonAdult = "itest.bbspink.com";
   std::string BePrimary = "be.2ch.net";
   std::string BeSecondary = "be.5ch.net";
+
+  // Primary, Secondary, Adult and the aliases: the suffixes of board hosts
+  // (empty ones left out).
+  std::vector<std::string_view> Suffixes() const;
 };
+
+// Whether `host` names a server under one of the board domains.
+bool IsBoardHost(const BoardDomains& domains, std::string_view host);
 
 // Lengths (UTF-16 units) the settings keep of some texts, in the file and in
 // the dialog alike.

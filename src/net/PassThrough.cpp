@@ -23,14 +23,6 @@ constexpr std::string_view kFormType = "application/x-www-form-urlencoded";
 
 bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
-// The suffixes under which hosts count as board hosts.
-std::vector<std::string_view> BoardSuffixes(const BoardDomains& domains) {
-  std::vector<std::string_view> suffixes{domains.Primary, domains.Secondary, domains.Adult};
-  for (const auto& alias : domains.Aliases) suffixes.push_back(alias);
-  std::erase_if(suffixes, [](std::string_view s) { return s.empty(); });
-  return suffixes;
-}
-
 // Moves every occurrence of the primary domain (and its aliases) to the
 // secondary domain, anywhere in the text: request line, headers and body.
 void MoveDomain(std::string& text, const BoardDomains& domains) {
@@ -229,14 +221,10 @@ void UpgradePort443(std::string& url) {
   url = url.starts_with("http://") ? "https://" + url.substr(7) : "https://" + url + "/";
 }
 
-bool HostIsBoard(std::string_view headers, const std::vector<std::string_view>& suffixes) {
+bool HostIsBoard(std::string_view headers, const BoardDomains& domains) {
   const auto hostLine = FindLine(headers, "Host: ");
   if (hostLine == std::string_view::npos) return false;
-  const std::string host = LineValue(headers, hostLine, std::string_view("Host: ").size());
-  for (std::string_view suffix : suffixes) {
-    if (Contains(host, suffix)) return true;
-  }
-  return false;
+  return IsBoardHost(domains, LineValue(headers, hostLine, std::string_view("Host: ").size()));
 }
 
 std::optional<Rebuilt> Rebuild(const SettingValues& cfg, std::string_view request) {
@@ -261,11 +249,11 @@ std::optional<Rebuilt> Rebuild(const SettingValues& cfg, std::string_view reques
   if (!body.empty()) out.body = std::move(body);
 
   const bool post = out.method == "POST";
-  const auto suffixes = BoardSuffixes(cfg.Domains);
+  const auto suffixes = cfg.Domains.Suffixes();
   const bool boardPath = MentionsBoardPath(text, suffixes);
   if (boardPath) RewriteAgent(cfg, post, out.headers);
   if (boardPath && post && cfg.WriteAcceptHeader != 0) RewriteAccept(cfg, out.headers);
-  if (HostIsBoard(out.headers, suffixes)) RewriteForBoardHost(cfg, post, out);
+  if (HostIsBoard(out.headers, cfg.Domains)) RewriteForBoardHost(cfg, post, out);
   UpgradePort443(out.url);
   out.headers = WithoutHopByHopFields(out.headers);
   return out;

@@ -122,16 +122,6 @@ bool RuleMatches(const CAutoRule& rule, const Request& request) {
 
 }  // namespace
 
-bool IsBoardHost(const BoardDomains& domains, std::string_view host) {
-  if (Contains(host, domains.Primary) || Contains(host, domains.Secondary) || Contains(host, domains.Adult)) {
-    return true;
-  }
-  for (const auto& alias : domains.Aliases) {
-    if (Contains(host, alias)) return true;
-  }
-  return false;
-}
-
 RequestClass ClassifyRequest(const SettingValues& cfg, const Request& request) {
   const std::string& target = request.target;
   if (!IsBoardHost(cfg.Domains, request.host)) return ClassPassThrough;

@@ -8,7 +8,6 @@
 namespace tav {
 
 struct CGateway;
-struct BoardDomains;
 struct Request;
 struct SettingValues;
 
@@ -19,9 +18,6 @@ enum RequestClass : int {
   ClassDat = 11,
   ClassHeadlineDat = 12,
 };
-
-// Whether `host` names a server under one of the board domains.
-bool IsBoardHost(const BoardDomains& domains, std::string_view host);
 
 RequestClass ClassifyRequest(const SettingValues& cfg, const Request& request);
 
