@@ -14,47 +14,49 @@ namespace {
 constexpr std::string_view kNotModified = "HTTP/1.1 304 Not Modified\r\nConnection: close\r\n";
 constexpr std::string_view kBlankLine = "\r\n";
 
-// Date line (when there is a board date), blank line and body after the
-// chosen template.
-void FinishAnswer(std::string& answer, std::string_view boardDate, std::string_view body) {
+// An answer as its header and the body behind it, so that a long body is
+// sent as it lies without being copied behind the header first.
+struct AnswerParts {
+  std::string head;
+  std::string_view body;
+
+  std::string Joined() const { return std::string(head).append(body); }
+};
+
+// Date line (when there is a board date) and blank line after the chosen
+// template, then the body.
+AnswerParts FinishAnswer(std::string head, std::string_view boardDate, std::string_view body) {
   if (!boardDate.empty()) {
-    answer.append("Last-Modified: ");
-    answer.append(boardDate.substr(0, kMaxBoardDateLength));
-    answer.append(kBlankLine);
+    head.append("Last-Modified: ");
+    head.append(boardDate.substr(0, kMaxBoardDateLength));
+    head.append(kBlankLine);
   }
-  answer.append(kBlankLine);
-  answer.append(body);
+  head.append(kBlankLine);
+  return {std::move(head), body};
 }
 
-std::string FullAnswer(std::string_view text, std::string_view boardDate) {
-  std::string answer = FullAnswerHeader(static_cast<std::int64_t>(text.size()));
-  FinishAnswer(answer, boardDate, text);
-  return answer;
+AnswerParts FullAnswer(std::string_view text, std::string_view boardDate) {
+  return FinishAnswer(FullAnswerHeader(static_cast<std::int64_t>(text.size())), boardDate, text);
 }
 
 // The reader holds more than there is: a one-byte "*" body.
-std::string StarAnswer(std::int64_t rangeStart, std::int64_t total, std::string_view boardDate) {
-  std::string answer = PartialAnswerHeader(1, rangeStart, total);
-  FinishAnswer(answer, boardDate, "*");
-  return answer;
+AnswerParts StarAnswer(std::int64_t rangeStart, std::int64_t total, std::string_view boardDate) {
+  return FinishAnswer(PartialAnswerHeader(1, rangeStart, total), boardDate, "*");
 }
 
-std::string NotModifiedAnswer(std::string_view boardDate) {
-  std::string answer(kNotModified);
-  FinishAnswer(answer, boardDate, {});
-  return answer;
+AnswerParts NotModifiedAnswer(std::string_view boardDate) {
+  return FinishAnswer(std::string(kNotModified), boardDate, {});
 }
 
-std::string PartialAnswer(std::string_view tail, std::int64_t rangeStart, std::int64_t total,
+AnswerParts PartialAnswer(std::string_view tail, std::int64_t rangeStart, std::int64_t total,
                           std::string_view boardDate) {
-  std::string answer = PartialAnswerHeader(static_cast<std::int64_t>(tail.size()), rangeStart, total);
-  FinishAnswer(answer, boardDate, tail);
-  return answer;
+  return FinishAnswer(PartialAnswerHeader(static_cast<std::int64_t>(tail.size()), rangeStart, total), boardDate,
+                      tail);
 }
 
 // The tail of `text` from `rangeStart` (at most its length): not modified
 // when nothing or only a line end is new, else a partial answer.
-std::string TailAnswer(std::string_view text, std::int64_t rangeStart, std::string_view boardDate) {
+AnswerParts TailAnswer(std::string_view text, std::int64_t rangeStart, std::string_view boardDate) {
   if (rangeStart < 0 || rangeStart > static_cast<std::int64_t>(text.size())) {
     return FullAnswer(text, boardDate);  // callers never get here; no cut outside the text
   }
@@ -63,10 +65,20 @@ std::string TailAnswer(std::string_view text, std::int64_t rangeStart, std::stri
   return PartialAnswer(tail, rangeStart, static_cast<std::int64_t>(text.size()), boardDate);
 }
 
-std::int64_t WriteAnswer(const CGateway& ctx, const std::string& answer) {
-  std::int64_t length = static_cast<std::int64_t>(answer.size());
-  SendToReader(ctx, ctx.readerSocket, answer.data(), length);
-  return length;
+// The answer to `rangeStart` by the standard rule.
+AnswerParts DatAnswerParts(std::string_view text, std::int64_t rangeStart, std::string_view boardDate) {
+  rangeStart = UsableRangeStart(rangeStart);
+  const auto length = static_cast<std::int64_t>(text.size());
+  if (rangeStart < 0) return FullAnswer(text, boardDate);
+  if (rangeStart > length) return StarAnswer(rangeStart, length, boardDate);
+  return TailAnswer(text, rangeStart, boardDate);
+}
+
+std::int64_t WriteAnswer(const CGateway& ctx, std::string_view head, std::string_view body = {}) {
+  const std::string_view pieces[] = {head, body};
+  std::int64_t sent = 0;
+  SendToReader(ctx, ctx.readerSocket, pieces, sent);
+  return sent;
 }
 
 }  // namespace
@@ -100,16 +112,13 @@ std::string PartialAnswerHeader(std::int64_t contentLength, std::int64_t rangeSt
 }
 
 std::string BuildDatAnswer(std::string_view text, std::int64_t rangeStart, std::string_view boardDate) {
-  rangeStart = UsableRangeStart(rangeStart);
-  const auto length = static_cast<std::int64_t>(text.size());
-  if (rangeStart < 0) return FullAnswer(text, boardDate);
-  if (rangeStart > length) return StarAnswer(rangeStart, length, boardDate);
-  return TailAnswer(text, rangeStart, boardDate);
+  return DatAnswerParts(text, rangeStart, boardDate).Joined();
 }
 
 int SendDatAnswer(const CGateway& ctx, std::string_view text, std::int64_t rangeStart, std::string_view boardDate,
                   std::int64_t& bytesSent) {
-  bytesSent = WriteAnswer(ctx, BuildDatAnswer(text, rangeStart, boardDate));
+  const AnswerParts answer = DatAnswerParts(text, rangeStart, boardDate);
+  bytesSent = WriteAnswer(ctx, answer.head, answer.body);
   return 0;
 }
 
@@ -164,22 +173,23 @@ int BuildDiffModeAnswer(CDatCache& cache, const DiffModeAnswerInput& in, std::st
   }
 
   if (start != -1 && start <= length && cached == -1) {
-    answer = TailAnswer(in.text, start, boardDate);
+    answer = TailAnswer(in.text, start, boardDate).Joined();
   } else if (!in.diffMode || cached < 1 || !stored) {
-    answer = (start > length) ? StarAnswer(start, length, boardDate) : FullAnswer(in.text, boardDate);
+    answer = ((start > length) ? StarAnswer(start, length, boardDate) : FullAnswer(in.text, boardDate)).Joined();
   } else if (in.converterResult == 0) {
-    answer = NotModifiedAnswer(boardDate);
+    answer = NotModifiedAnswer(boardDate).Joined();
   } else {
     // Cut from the whole cached text as it stands after the store, never
     // past its end.
     const auto size = static_cast<std::int64_t>(entryText.size());
     if (start < 0) {
-      answer = FullAnswer(entryText, boardDate);
+      answer = FullAnswer(entryText, boardDate).Joined();
     } else if (start > size) {
-      answer = StarAnswer(start, size, boardDate);
+      answer = StarAnswer(start, size, boardDate).Joined();
     } else {
       answer = PartialAnswer(std::string_view(entryText).substr(static_cast<std::size_t>(start)), start, size,
-                             boardDate);
+                             boardDate)
+                   .Joined();
     }
   }
   return 0;

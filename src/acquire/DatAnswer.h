@@ -1,9 +1,9 @@
 #pragma once
 // Answers that stand in for the board's own dat file: a full answer, a
 // partial answer for the reader's "Range: bytes=N-" request, or a
-// not-modified answer, each assembled in one buffer and written with one
-// send. Also the cache-backed answer choice of the HTML route's DiffMode and
-// the overload answer.
+// not-modified answer, the header and the text behind it written with one
+// vectored send. Also the cache-backed answer choice of the HTML route's
+// DiffMode and the overload answer.
 
 #include <cstdint>
 #include <string>

@@ -115,8 +115,7 @@ Page FetchPage(CGateway& ctx, const Request& request, bool gzip, const PageAsk& 
     return Page::Ended(headers.find("HTTP/1.1 302 Found") != std::string::npos ? kStatusRedirected : kStatusEmptyBody);
   }
   std::string text;
-  if (!DecodeBody(reply.body, kPageGzip, text)) return Page::Ended(kCodeGzipFailed);
-  reply.body.clear();
+  if (!DecodeBody(std::move(reply.body), kPageGzip, text)) return Page::Ended(kCodeGzipFailed);
 
   static const CBregOnig unloaded(false);
   const CBregOnig& engine = ctx.regex != nullptr ? *ctx.regex : unloaded;

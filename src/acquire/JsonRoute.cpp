@@ -74,8 +74,7 @@ int JsonAnswer(CGateway& ctx, const Request& request, bool acceptGzip, std::int6
   const std::string boardDate = BoardDate(headers);
 
   std::string json;
-  if (!DecodeBody(answer.body, kJsonGzip, json)) return kCodeGzipFailed;
-  answer.body.clear();
+  if (!DecodeBody(std::move(answer.body), kJsonGzip, json)) return kCodeGzipFailed;
 
   std::string dat;
   // The dat may take twice the answer's length, as much as its buffer holds.

@@ -91,7 +91,7 @@ int FetchBoardPage(CGateway& ctx, const Request& request, const std::string& url
   if (!FetchUrl(ctx, fetch, &reply, nullptr)) return kStatusSendFailed;
   page.headers = reply.headers;
   if (!Contains(page.headers, "\r\n\r\n")) return kStatusBadReply;
-  return DecodeBody(reply.body, kPageGzip, page.text) ? 0 : kCodeGzipFailed;
+  return DecodeBody(std::move(reply.body), kPageGzip, page.text) ? 0 : kCodeGzipFailed;
 }
 
 // Appends the subject.txt line of one list link ("1234567890/l50\">1: title

@@ -32,4 +32,10 @@ bool DecodeBody(std::string_view body, const GzipLimits& limits, std::string& te
   return true;
 }
 
+bool DecodeBody(std::string&& body, const GzipLimits& limits, std::string& text) {
+  if (IsGzipBody(body)) return DecodeBody(std::string_view(body), limits, text);
+  text = std::move(body);
+  return true;
+}
+
 }  // namespace tav

@@ -22,5 +22,8 @@ bool IsGzipBody(std::string_view body);
 // False (and `text` unspecified) when a gzip body states too large a size or
 // cannot be inflated within its stated size plus the headroom.
 bool DecodeBody(std::string_view body, const GzipLimits& limits, std::string& text);
+// The same for a body that is no longer needed: a plain one is moved into
+// `text` rather than copied.
+bool DecodeBody(std::string&& body, const GzipLimits& limits, std::string& text);
 
 }  // namespace tav

@@ -4,6 +4,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -45,23 +46,58 @@ void SendAtOnce(int socket) {
 
 SendOutcome SendBlock(int socket, const char* data, std::size_t length, int waitSeconds, std::size_t* sent,
                       const std::atomic<bool>* cancel) {
+  const std::string_view piece(data, length);
+  return SendPieces(socket, std::span(&piece, 1), waitSeconds, sent, cancel);
+}
+
+SendOutcome SendPieces(int socket, std::span<const std::string_view> pieces, int waitSeconds, std::size_t* sent,
+                       const std::atomic<bool>* cancel) {
+  constexpr std::size_t kMaxVectors = 8;  // more pieces go out over several sends
   std::size_t done = 0;
+  std::size_t piece = 0;   // the first piece not yet sent whole
+  std::size_t offset = 0;  // bytes of that piece already sent
+  // Sends what is left of the pieces; the result of sendmsg.
+  auto sendRest = [&] {
+    iovec vectors[kMaxVectors];
+    std::size_t count = 0;
+    for (std::size_t i = piece; i < pieces.size() && count < kMaxVectors; ++i) {
+      const std::string_view rest = i == piece ? pieces[i].substr(offset) : pieces[i];
+      if (rest.empty()) continue;
+      vectors[count].iov_base = const_cast<char*>(rest.data());
+      vectors[count].iov_len = rest.size();
+      ++count;
+    }
+    msghdr message{};
+    message.msg_iov = vectors;
+    message.msg_iovlen = count;
+    return ::sendmsg(socket, &message, MSG_NOSIGNAL);
+  };
+  auto advance = [&](std::size_t n) {
+    done += n;
+    while (piece < pieces.size() && n >= pieces[piece].size() - offset) {
+      n -= pieces[piece].size() - offset;
+      offset = 0;
+      ++piece;
+    }
+    offset += n;
+  };
+  advance(0);  // steps over empty pieces at the start
   SendOutcome outcome = SendOutcome::kSent;
   // A socket with room takes the bytes at once; only a full one is waited
   // for. (Waiting first would cost a poll per block for the same result.)
   bool mustWait = false;
-  while (done < length) {
+  while (piece < pieces.size()) {
     if (mustWait && !WaitWritable(socket, waitSeconds * 1000, cancel)) {
       outcome = SendOutcome::kStalled;
       break;
     }
-    ssize_t n = ::send(socket, data + done, length - done, MSG_NOSIGNAL);
+    ssize_t n = sendRest();
     if (n < 0 && WouldBlock(errno) && mustWait) {
       std::this_thread::sleep_for(kWouldBlockRetryDelay);
-      n = ::send(socket, data + done, length - done, MSG_NOSIGNAL);
+      n = sendRest();
     }
     if (n > 0) {
-      done += static_cast<std::size_t>(n);
+      advance(static_cast<std::size_t>(n));
       mustWait = false;
       continue;
     }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <span>
 #include <string_view>
 
 namespace tav {
@@ -22,6 +23,12 @@ enum class SendOutcome {
 // early when set.
 SendOutcome SendBlock(int socket, const char* data, std::size_t length, int waitSeconds,
                       std::size_t* sent = nullptr, const std::atomic<bool>* cancel = nullptr);
+
+// SendBlock for pieces that go out one after another as one stream (a
+// header and the body it announces): each send hands the kernel all that is
+// left of them at once, without joining them into one buffer first.
+SendOutcome SendPieces(int socket, std::span<const std::string_view> pieces, int waitSeconds,
+                       std::size_t* sent = nullptr, const std::atomic<bool>* cancel = nullptr);
 
 // Turns off Nagle's algorithm on a TCP socket (nothing for other sockets).
 // A relay passes on what it has at once: otherwise a block sent alone (a
