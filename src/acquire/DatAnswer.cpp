@@ -78,6 +78,7 @@ std::int64_t WriteAnswer(const CGateway& ctx, std::string_view head, std::string
   const std::string_view pieces[] = {head, body};
   std::int64_t sent = 0;
   SendToReader(ctx, ctx.readerSocket, pieces, sent);
+  EndAnswer(ctx);
   return sent;
 }
 

@@ -32,6 +32,10 @@ int SendToReader(const CGateway& ctx, int socket, const char* data, std::int64_t
   return SendToReader(ctx, socket, std::span(&whole, 1), length);
 }
 
+void EndAnswer(const CGateway& ctx) {
+  if (ctx.closeAfter && ctx.readerSocket >= 0) shutdown(ctx.readerSocket, SHUT_WR);
+}
+
 void DrainAndShutdown(int socket) {
   if (socket < 0) return;
   shutdown(socket, SHUT_WR);

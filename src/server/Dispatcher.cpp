@@ -86,6 +86,9 @@ RouteResult RunPassThrough(CGateway& ctx, const Request& request) {
 
 RouteResult RunDatRoute(CGateway& ctx, const Request& request, int mode) {
   RouteResult result;
+  // The connection closes after a produced answer; known before the route
+  // runs, so that the reader sees the answer's end at its last byte.
+  if (mode >= 1 && mode <= 4) ctx.closeAfter = true;
   switch (mode) {
     case 1:
       result = Run(ctx, request, RouteKind::Api, &GetDatByApi);
@@ -107,6 +110,7 @@ RouteResult RunDatRoute(CGateway& ctx, const Request& request, int mode) {
 }
 
 RouteResult RunArchivedThread(CGateway& ctx, const Request& request) {
+  ctx.closeAfter = true;
   RouteResult result = Run(ctx, request, RouteKind::HtmlArchived, &FetchThreadHtml);
   ctx.closeAfter = true;
   return result;
@@ -174,6 +178,7 @@ DispatchResult Dispatch(CGateway& ctx, std::string_view text, bool& rowAdded) {
   switch (requestClass) {
     case ClassSubject:
       if (ctx.cfg->SubjectSubback != 0) {
+        ctx.closeAfter = true;
         result = Run(ctx, request, RouteKind::Html, &FetchSubjectFromSubback);
         ctx.closeAfter = true;
       } else {

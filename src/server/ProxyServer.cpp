@@ -17,6 +17,7 @@
 #include "net/IShell.h"
 #include "net/ReaderSocket.h"
 #include "server/RequestAssembler.h"
+#include "platform/MemoryReuse.h"
 #include "platform/HostResolver.h"
 #include "config/AllowList.h"
 #include "config/CSetting.h"
@@ -97,6 +98,7 @@ int ProxyServer::CreateListener() {
   if (::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) return fail(kSelectFailed);
   SetNonBlocking(fd);
   listenSocket_ = fd;
+  KeepFreedMemoryForReuse();
   try {
     acceptThread_ = std::thread([this] { AcceptLoop(); });
   } catch (const std::system_error&) {
