@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  zlib1g-dev libcurl4-openssl-dev libssl-dev libonig-dev picojson-dev
+  zlib1g-dev libdeflate-dev libcurl4-openssl-dev libssl-dev libonig-dev picojson-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   clang llvm

@@ -5,6 +5,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/stat.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -618,8 +619,11 @@ bool FetchUrl(CGateway& ctx, const FetchRequest& request, FetchResponse* respons
   return ok;
 }
 
-int InflateBody(const CGateway*, char* out, std::int64_t& capacity, const char* gzip, std::int64_t gzipLength) {
-  if (out == nullptr || gzip == nullptr || capacity < 0 || gzipLength < 0) return Z_STREAM_ERROR;
+namespace {
+
+// zlib's inflate, for the rare gzip header with a header checksum of its own
+// (flag FHCRC), which zlib verifies and libdeflate only skips.
+int InflateWithZlib(char* out, std::int64_t& capacity, const char* gzip, std::int64_t gzipLength) {
   z_stream stream{};
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(gzip));
   stream.avail_in = static_cast<uInt>(std::min<std::int64_t>(gzipLength, UINT_MAX));
@@ -637,6 +641,39 @@ int InflateBody(const CGateway*, char* out, std::int64_t& capacity, const char* 
   inflateEnd(&stream);
   if (result == Z_NEED_DICT || (result == Z_BUF_ERROR && inputUsedUp)) return -3;
   return result == Z_OK ? Z_BUF_ERROR : result;  // Z_FINISH never leaves a stream merely "in progress"
+}
+
+constexpr unsigned char kHeaderChecksumFlag = 0x02;
+
+struct DecompressorDeleter {
+  void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+};
+
+}  // namespace
+
+int InflateBody(const CGateway*, char* out, std::int64_t& capacity, const char* gzip, std::int64_t gzipLength) {
+  if (out == nullptr || gzip == nullptr || capacity < 0 || gzipLength < 0) return Z_STREAM_ERROR;
+  if (gzipLength >= 4 && (static_cast<unsigned char>(gzip[3]) & kHeaderChecksumFlag) != 0) {
+    return InflateWithZlib(out, capacity, gzip, gzipLength);
+  }
+  // libdeflate decodes a whole body held in memory two to three times as fast
+  // as zlib's stream interface; it reads the first gzip member and, like
+  // zlib, leaves what follows it alone.
+  thread_local std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
+      libdeflate_alloc_decompressor());
+  if (decompressor == nullptr) return Z_MEM_ERROR;
+  std::size_t used = 0;
+  std::size_t produced = 0;
+  switch (libdeflate_gzip_decompress_ex(decompressor.get(), gzip, static_cast<std::size_t>(gzipLength), out,
+                                        static_cast<std::size_t>(capacity), &used, &produced)) {
+    case LIBDEFLATE_SUCCESS:
+      capacity = static_cast<std::int64_t>(produced);
+      return 0;
+    case LIBDEFLATE_INSUFFICIENT_SPACE:
+      return Z_BUF_ERROR;
+    default:  // damaged or truncated
+      return -3;
+  }
 }
 
 std::string DescribeFetchFailure(const FetchReport& report) {
