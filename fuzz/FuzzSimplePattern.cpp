@@ -39,7 +39,12 @@ const char* const kPieces[] = {
     "(a)",   "x|y",   ".{2}",     "\\w+",      "a*",
 };
 constexpr std::size_t kPieceCount = sizeof(kPieces) / sizeof(kPieces[0]);
+constexpr std::size_t kRepeatsFrom = 15;  // pieces from here on repeat something
 constexpr std::size_t kRefusedFrom = 36;  // pieces from here on lie outside the family
+// Beyond three repeats and a few hundred bytes the engine alone can take
+// seconds per input, which only slows the search for differences down.
+constexpr int kMaxRepeats = 3;
+constexpr std::size_t kMaxText = 384;
 
 // Text pieces: tag characters, digits, two-byte characters (some with a
 // trail byte that looks like ASCII), lone and broken lead bytes, newlines.
@@ -78,16 +83,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     const std::size_t pieces = 1 + control % 6;
     pattern = "/";
+    int repeats = 0;
     for (std::size_t i = 0; i < pieces && at < size; ++i) {
       std::size_t piece = data[at++] % kPieceCount;
       if (piece >= kRefusedFrom && (control & 0x40) == 0) piece %= kRefusedFrom;
+      if (piece >= kRepeatsFrom && ++repeats > kMaxRepeats) piece %= kRepeatsFrom;
       pattern += kPieces[piece];
     }
     pattern += "/";
   }
 
   std::string text;
-  for (; at < size; ++at) {
+  for (; at < size && text.size() < kMaxText; ++at) {
     const std::uint8_t b = data[at];
     if ((b & 0xE0) == 0xE0) {
       text.push_back(static_cast<char>(b ^ 0x60));  // any byte now and then

@@ -30,6 +30,37 @@ bool IsPlainLiteral(char c) {
 
 using Token = SimplePattern::Token;
 
+// The first occurrence of `needle` in [p, end), or null. Candidates are the
+// places where both its first and its last byte are in place, sixteen at a
+// time; only those are compared in full.
+const Byte* FindBytes(const Byte* p, const Byte* end, const std::string& needle) {
+  const std::size_t n = needle.size();
+  if (static_cast<std::size_t>(end - p) < n) return nullptr;
+  const auto* bytes = reinterpret_cast<const Byte*>(needle.data());
+  if (n == 1) return static_cast<const Byte*>(std::memchr(p, bytes[0], static_cast<std::size_t>(end - p)));
+  const Byte* const last = end - n;  // the last place a match can start
+#if defined(__SSE2__)
+  const __m128i firstSet = _mm_set1_epi8(static_cast<char>(bytes[0]));
+  const __m128i lastSet = _mm_set1_epi8(static_cast<char>(bytes[n - 1]));
+  while (last - p >= 15) {
+    const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 1));
+    auto mask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(head, firstSet), _mm_cmpeq_epi8(tail, lastSet))));
+    while (mask != 0) {
+      const Byte* candidate = p + __builtin_ctz(mask);
+      if (n == 2 || std::memcmp(candidate + 1, bytes + 1, n - 2) == 0) return candidate;
+      mask &= mask - 1;
+    }
+    p += 16;
+  }
+#endif
+  for (; p <= last; ++p) {
+    if (*p == bytes[0] && std::memcmp(p, bytes, n) == 0) return p;
+  }
+  return nullptr;
+}
+
 // Reads "*", "+" and, where allowed, a lazy "?" after a repeated set.
 bool ReadQuantifier(std::string_view e, std::size_t& i, Token& token, bool lazyAllowed) {
   if (i >= e.size() || (e[i] != '*' && e[i] != '+')) return false;
@@ -192,7 +223,14 @@ class Searcher {
 
   Searcher(const std::vector<Token>& tokens, const Byte* from, const Byte* end, const SimplePattern::Budget& budget,
            const char** starts, const char** ends)
-      : tokens_(tokens), from_(from), end_(end), budget_(budget), starts_(starts), ends_(ends), seen_(from) {}
+      : tokens_(tokens), from_(from), end_(end), budget_(budget), starts_(starts), ends_(ends), seen_(from) {
+    // Only the caches of the pattern's own tokens are cleared: a search is
+    // often short, and clearing all of them would cost more than it.
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+      literals_[i] = LiteralCache{};
+      newlines_[i] = NewlineCache{};
+    }
+  }
 
   SimplePattern::Outcome Run() {
     using Outcome = SimplePattern::Outcome;
@@ -208,13 +246,14 @@ class Searcher {
   }
 
  private:
+  // Plain structs, cleared by the constructor for the tokens in use.
   struct LiteralCache {  // the first occurrence of a literal at or after `from`
-    const Byte* from = nullptr;
-    const Byte* hit = nullptr;
+    const Byte* from;
+    const Byte* hit;
   };
   struct NewlineCache {  // [from, to) holds no newline; a newline at `to` if *to is one
-    const Byte* from = nullptr;
-    const Byte* to = nullptr;
+    const Byte* from;
+    const Byte* to;
   };
 
   // Start positions are where the leading literal occurs.
@@ -235,9 +274,7 @@ class Searcher {
     // A literal that occurs nowhere settles the search at once.
     for (const Token& token : tokens_) {
       if (token.kind != Token::Kind::Literal) continue;
-      if (static_cast<std::size_t>(end_ - from_) < token.literal.size() ||
-          memmem(from_, static_cast<std::size_t>(end_ - from_), token.literal.data(), token.literal.size()) ==
-              nullptr) {
+      if (FindBytes(from_, end_, token.literal) == nullptr) {
         seen_ = from_;
         return Step::Fail;
       }
@@ -297,10 +334,7 @@ class Searcher {
         hit = cache.hit;
       } else {
         hit = nullptr;
-        if (static_cast<std::size_t>(end_ - at) >= literal.size()) {
-          hit = static_cast<const Byte*>(
-              memmem(at, static_cast<std::size_t>(end_ - at), literal.data(), literal.size()));
-        }
+        hit = FindBytes(at, end_, literal);
         Charge(static_cast<std::size_t>((hit != nullptr ? hit : end_) - at));
         cache = {at, hit};
       }
@@ -527,8 +561,8 @@ class Searcher {
   const Byte* matchEnd_ = nullptr;
   std::size_t steps_ = 0;
   std::size_t attemptSteps_ = 0;
-  std::array<LiteralCache, kMaxTokens + 1> literals_{};
-  std::array<NewlineCache, kMaxTokens + 1> newlines_{};
+  std::array<LiteralCache, kMaxTokens + 1> literals_;
+  std::array<NewlineCache, kMaxTokens + 1> newlines_;
 };
 
 }  // namespace
