@@ -41,10 +41,10 @@ const char* const kPieces[] = {
 constexpr std::size_t kPieceCount = sizeof(kPieces) / sizeof(kPieces[0]);
 constexpr std::size_t kRepeatsFrom = 15;  // pieces from here on repeat something
 constexpr std::size_t kRefusedFrom = 36;  // pieces from here on lie outside the family
-// Beyond three repeats and a few hundred bytes the engine alone can take
-// seconds per input, which only slows the search for differences down.
+// Beyond three repeats and a couple of hundred bytes the engine alone can
+// take seconds per input, which only slows the search for differences down.
 constexpr int kMaxRepeats = 3;
-constexpr std::size_t kMaxText = 384;
+constexpr std::size_t kMaxText = 160;
 
 // Text pieces: tag characters, digits, two-byte characters (some with a
 // trail byte that looks like ASCII), lone and broken lead bytes, newlines.

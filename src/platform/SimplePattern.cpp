@@ -264,29 +264,22 @@ class Searcher {
       const Byte* hit = FindLiteral(0, first, s);
       if (hit == nullptr) return Step::Fail;
       if (auto step = Attempt(hit); step != Step::Fail) return step;
-      s = hit + CharLength(hit);
-      if (s > end_) return Step::Fail;
+      s = hit + CharLength(hit);  // within the literal found there
     }
   }
 
   // Every character boundary is a start position.
   Step RunEverywhere() {
-    // A literal that occurs nowhere settles the search at once.
-    for (const Token& token : tokens_) {
-      if (token.kind != Token::Kind::Literal) continue;
-      if (FindBytes(from_, end_, token.literal) == nullptr) {
-        seen_ = from_;
-        return Step::Fail;
-      }
-      break;
-    }
+    // No shortcut for a literal that occurs nowhere: where the engine does
+    // not take one, it may run out of retries instead of finding nothing.
     const Byte* s = from_;
     while (true) {
       if (auto step = Attempt(s); step != Step::Fail) return step;
       if (s >= end_) return Step::Fail;
       See(s + 1);
-      s += CharLength(s);
-      if (s > end_) return Step::Fail;
+      const std::size_t n = CharLength(s);
+      if (n > static_cast<std::size_t>(end_ - s)) return Step::Fail;  // a character cut by the end
+      s += n;
     }
   }
 
@@ -467,7 +460,7 @@ class Searcher {
     const Byte* shortest;
     const Byte* longest;
     if (!DotExtent(i, p, shortest, longest)) return Step::Fail;
-    const Byte* top = std::min(longest + 1, end_);  // candidates lie in [shortest, top)
+    const Byte* top = longest < end_ ? longest + 1 : end_;  // candidates lie in [shortest, top)
     const auto first = static_cast<Byte>(literal[0]);
     while (top > shortest) {
       const auto* hit =
