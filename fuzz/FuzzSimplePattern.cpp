@@ -96,8 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string text;
   for (; at < size && text.size() < kMaxText; ++at) {
     const std::uint8_t b = data[at];
-    if ((b & 0xE0) == 0xE0) {
-      text.push_back(static_cast<char>(b ^ 0x60));  // any byte now and then
+    if ((b & 0xE0) == 0xE0 && at + 1 < size) {
+      text.push_back(static_cast<char>(data[++at]));  // any byte now and then
     } else {
       text += kTextPieces[b % kTextPieceCount];
     }
