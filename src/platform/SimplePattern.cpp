@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 namespace tav {
@@ -30,29 +30,61 @@ bool IsPlainLiteral(char c) {
 
 using Token = SimplePattern::Token;
 
+#if defined(__x86_64__)
+// The candidates among the 32 starts at p: where both the first and the
+// last byte of the n-byte needle are in place (reads p .. p + n + 30).
+__attribute__((target("avx2"))) unsigned CandidatesWide(const Byte* p, const Byte* bytes, std::size_t n) {
+  const __m256i head = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  const __m256i tail = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + n - 1));
+  return static_cast<unsigned>(
+      _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(head, _mm256_set1_epi8(static_cast<char>(bytes[0]))),
+                                            _mm256_cmpeq_epi8(tail, _mm256_set1_epi8(static_cast<char>(bytes[n - 1]))))));
+}
+
+// Lead bytes among the 32 at q whose next byte cannot trail a lead byte
+// (reads q .. q + 32).
+__attribute__((target("avx2"))) unsigned BrokenPairsWide(const Byte* q) {
+  const __m256i flip = _mm256_set1_epi8(static_cast<char>(0x80));
+  const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 1));
+  const __m256i v = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)), flip);
+  const __m256i w = _mm256_xor_si256(raw, flip);
+  // Seen as signed after the flip: leads 0x81-0x9F and 0xE0-0xFC; bytes
+  // that cannot trail below 0x40, 0x7F and 0xFD-0xFF.
+  const __m256i lead = _mm256_or_si256(
+      _mm256_and_si256(_mm256_cmpgt_epi8(v, _mm256_set1_epi8(0x00)), _mm256_cmpgt_epi8(_mm256_set1_epi8(0x20), v)),
+      _mm256_and_si256(_mm256_cmpgt_epi8(v, _mm256_set1_epi8(0x5F)), _mm256_cmpgt_epi8(_mm256_set1_epi8(0x7D), v)));
+  const __m256i bad = _mm256_or_si256(
+      _mm256_or_si256(_mm256_cmpgt_epi8(_mm256_set1_epi8(-0x40), w), _mm256_cmpgt_epi8(w, _mm256_set1_epi8(0x7C))),
+      _mm256_cmpeq_epi8(raw, _mm256_set1_epi8(0x7F)));
+  return static_cast<unsigned>(_mm256_movemask_epi8(_mm256_and_si256(lead, bad)));
+}
+
+bool Wide() {
+  static const bool wide = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return wide;
+}
+#endif
+
 // The first occurrence of `needle` in [p, end), or null. Candidates are the
-// places where both its first and its last byte are in place, sixteen at a
-// time; only those are compared in full.
+// places where both its first and its last byte are in place, 32 at a time;
+// only those are compared in full.
 const Byte* FindBytes(const Byte* p, const Byte* end, const std::string& needle) {
   const std::size_t n = needle.size();
   if (static_cast<std::size_t>(end - p) < n) return nullptr;
   const auto* bytes = reinterpret_cast<const Byte*>(needle.data());
   if (n == 1) return static_cast<const Byte*>(std::memchr(p, bytes[0], static_cast<std::size_t>(end - p)));
   const Byte* const last = end - n;  // the last place a match can start
-#if defined(__SSE2__)
-  const __m128i firstSet = _mm_set1_epi8(static_cast<char>(bytes[0]));
-  const __m128i lastSet = _mm_set1_epi8(static_cast<char>(bytes[n - 1]));
-  while (last - p >= 15) {
-    const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 1));
-    auto mask = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(head, firstSet), _mm_cmpeq_epi8(tail, lastSet))));
-    while (mask != 0) {
-      const Byte* candidate = p + __builtin_ctz(mask);
-      if (n == 2 || std::memcmp(candidate + 1, bytes + 1, n - 2) == 0) return candidate;
-      mask &= mask - 1;
+#if defined(__x86_64__)
+  if (Wide()) {
+    for (; last - p >= 31; p += 32) {
+      for (unsigned mask = CandidatesWide(p, bytes, n); mask != 0; mask &= mask - 1) {
+        const Byte* candidate = p + __builtin_ctz(mask);
+        if (n == 2 || std::memcmp(candidate + 1, bytes + 1, n - 2) == 0) return candidate;
+      }
     }
-    p += 16;
   }
 #endif
   for (; p <= last; ++p) {
@@ -513,28 +545,15 @@ class Searcher {
       return true;
     };
     const Byte* q = from_;
-#if defined(__SSE2__)
-    const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
-    while (q < to && end_ - q >= 17) {
-      const __m128i v = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), flip);
-      const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 1));
-      const __m128i w = _mm_xor_si128(raw, flip);
-      // Lead bytes 0x81-0x9F and 0xE0-0xFC, seen as signed after the flip.
-      const __m128i lead = _mm_or_si128(
-          _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x00)), _mm_cmplt_epi8(v, _mm_set1_epi8(0x20))),
-          _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x5F)), _mm_cmplt_epi8(v, _mm_set1_epi8(0x7D))));
-      // Bytes that cannot trail: below 0x40, 0x7F and 0xFD-0xFF.
-      const __m128i bad = _mm_or_si128(
-          _mm_or_si128(_mm_cmplt_epi8(w, _mm_set1_epi8(-0x40)), _mm_cmpgt_epi8(w, _mm_set1_epi8(0x7C))),
-          _mm_cmpeq_epi8(raw, _mm_set1_epi8(0x7F)));
-      auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(lead, bad)));
-      while (mask != 0) {
-        const Byte* h = q + __builtin_ctz(mask);
-        mask &= mask - 1;
-        if (h >= to) break;
-        if (broken(h)) return true;
+#if defined(__x86_64__)
+    if (Wide()) {
+      for (; q < to && end_ - q >= 33; q += 32) {
+        for (unsigned mask = BrokenPairsWide(q); mask != 0; mask &= mask - 1) {
+          const Byte* h = q + __builtin_ctz(mask);
+          if (h >= to) break;
+          if (broken(h)) return true;
+        }
       }
-      q += 16;
     }
 #endif
     for (; q < to && q + 1 < end_; ++q) {
