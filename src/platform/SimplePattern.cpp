@@ -454,6 +454,10 @@ class Searcher {
     while (true) {
       const Byte* hit = FindLiteral(i + 1, literal, e);
       if (hit == nullptr) return Step::Fail;
+      // The engine steps over every character up to the hit, found in the
+      // cache or not; the budget counts them so that it runs out no later
+      // than the engine's retry limit would.
+      if (!Charge(static_cast<std::size_t>(hit - e))) return Step::GiveUp;
       if (NewlineIn(i, e, hit) != nullptr) return Step::Fail;
       if (auto step = Continue(i, p, hit); step != Step::Fail) return step;
       e = hit + CharLength(hit);

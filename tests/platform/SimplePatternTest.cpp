@@ -38,6 +38,8 @@ TEST(SimplePattern, AnswersAsTheEngineDoes) {
       {"budget exceeded, the engine finds it", "/<b>(.+?)<\\/b>/", longLine, 1, nullptr},
       {"budget exceeded, the engine gives up too", "/(.*)(.*)(.*)(.*)(.*)(.*)x(\\d+)/",
        std::string(3000, 'a') + "x", -1, nullptr},
+      {"nested lazy groups retried past the engine's limit", "/<(.*?)(.*?)x(\\d+)/",
+       "<" + std::string(6000, 'a') + "xb", -1, nullptr},
   };
   CBregOnig fast(true, MatchPath::FastWhereSimple);
   CBregOnig engine(true, MatchPath::EngineOnly);
