@@ -6,6 +6,9 @@
 #include <cctype>
 #include <cstring>
 #include <mutex>
+#include <optional>
+
+#include "platform/SimplePattern.h"
 
 namespace tav {
 
@@ -21,6 +24,8 @@ struct BRegexp::Compiled {
   std::string pattern;  // the slash-delimited text it was built from
   OnigRegex regex = nullptr;
   OnigRegion* region = nullptr;
+  // The same pattern for the fast matcher, when it is simple enough.
+  std::optional<SimplePattern> simple;
 };
 
 BRegexp::BRegexp() = default;
@@ -149,6 +154,14 @@ BRegexp* PrepareHandle(std::string_view pattern, BRegexp** handle, char* message
     rx = new BRegexp;
     *handle = rx;
   }
+  // Without flags a simple pattern means the same to both matchers; the
+  // group count is checked so that the two can never disagree on it.
+  if (flags.empty()) {
+    compiled->simple = SimplePattern::Parse(expression);
+    if (compiled->simple && compiled->simple->Groups() != onig_number_of_captures(compiled->regex)) {
+      compiled->simple.reset();
+    }
+  }
   rx->compiled = std::move(compiled);
   rx->nparens = onig_number_of_captures(rx->compiled->regex);
   rx->startp.assign(static_cast<std::size_t>(rx->nparens) + 1, nullptr);
@@ -156,9 +169,34 @@ BRegexp* PrepareHandle(std::string_view pattern, BRegexp** handle, char* message
   return rx;
 }
 
+// The fast matcher's budget for a search of `length` bytes: a few passes
+// over the text per call, and per start position well below the engine's
+// own retry limit, so that whatever the fast matcher finishes the engine
+// would have finished too.
+SimplePattern::Budget FastBudget(std::size_t length) {
+  constexpr std::size_t kPerStart = 1000000;
+  SimplePattern::Budget budget;
+  const unsigned long engineLimit = onig_get_retry_limit_in_match();
+  budget.perStart = engineLimit == 0 ? kPerStart : std::min<std::size_t>(kPerStart, engineLimit / 10);
+  budget.perCall = 8 * length + kPerStart;
+  const unsigned long searchLimit = onig_get_retry_limit_in_search();
+  if (searchLimit != 0) budget.perCall = std::min<std::size_t>(budget.perCall, searchLimit / 10);
+  return budget;
+}
+
 // Searches [from, end) of the text that begins at start. Returns 1, 0 or -1
-// like BMatch and fills the group positions.
-int Search(BRegexp& rx, const char* start, const char* from, const char* end, char* message) {
+// like BMatch and fills the group positions. A simple pattern is searched by
+// the fast matcher first when `fast` allows; the engine searches whatever it
+// gives up on.
+int Search(BRegexp& rx, const char* start, const char* from, const char* end, char* message, bool fast) {
+  if (fast && rx.compiled->simple && onig_get_match_stack_limit_size() == 0) {
+    std::fill(rx.startp.begin(), rx.startp.end(), nullptr);
+    std::fill(rx.endp.begin(), rx.endp.end(), nullptr);
+    const auto outcome = rx.compiled->simple->Search(from, end, FastBudget(static_cast<std::size_t>(end - from)),
+                                                     rx.startp.data(), rx.endp.data());
+    if (outcome == SimplePattern::Outcome::Match) return 1;
+    if (outcome == SimplePattern::Outcome::NoMatch) return 0;
+  }
   const auto* text = reinterpret_cast<const OnigUChar*>(start);
   const auto* stop = reinterpret_cast<const OnigUChar*>(end);
   const auto* at = reinterpret_cast<const OnigUChar*>(from);
@@ -286,7 +324,8 @@ std::vector<std::string> RequiredTexts(std::string_view pattern) {
   return texts;
 }
 
-CBregOnig::CBregOnig(bool load) : loaded_(load && InitialiseEngine()) {}
+CBregOnig::CBregOnig(bool load, MatchPath path)
+    : loaded_(load && InitialiseEngine()), fast_(path == MatchPath::FastWhereSimple) {}
 
 CBregOnig::~CBregOnig() { loaded_ = false; }
 
@@ -318,7 +357,7 @@ int CBregOnig::BMatch(std::string_view pattern, const char* start, const char* e
                       char* message, TextEnd endKind) const {
   BRegexp* rx = Begin(pattern, start, end, handle, message, endKind);
   if (rx == nullptr) return -1;
-  return Search(*rx, start, start, end, message);
+  return Search(*rx, start, start, end, message, fast_);
 }
 
 int CBregOnig::BSplit(std::string_view pattern, const char* start, const char* end, int limit, BRegexp** handle,
@@ -331,7 +370,7 @@ int CBregOnig::BSplit(std::string_view pattern, const char* start, const char* e
   const char* from = start;
   while (from <= end) {
     if (limit > 0 && static_cast<int>(rx->splitp.size()) == limit - 1) break;
-    const int rc = Search(*rx, start, from, end, message);
+    const int rc = Search(*rx, start, from, end, message, fast_);
     if (rc < 0) return -1;
     if (rc == 0) break;
     const char* matchStart = rx->startp[0];

@@ -42,10 +42,17 @@ struct BRegexp {
 // the same end finds that boundary once (WholeCharacterEnd) and says so.
 enum class TextEnd { MayCutCharacter, WholeCharacter };
 
+// Which matcher searches a pattern. Simple patterns (literal text, "."
+// with "*", "+", "*?" or "+?", greedy "\d" and ASCII classes, plain groups
+// around one of those) go to a fast matcher that gives the engine's answer
+// byte for byte and hands anything it is not sure of to the engine;
+// EngineOnly sends every pattern to the engine, for comparisons.
+enum class MatchPath { FastWhereSimple, EngineOnly };
+
 class CBregOnig {
  public:
   // `load` false leaves the engine unloaded, as when the library is missing.
-  explicit CBregOnig(bool load = true);
+  explicit CBregOnig(bool load = true, MatchPath path = MatchPath::FastWhereSimple);
   virtual ~CBregOnig();
   CBregOnig(const CBregOnig&) = delete;
   CBregOnig& operator=(const CBregOnig&) = delete;
@@ -85,6 +92,7 @@ class CBregOnig {
                  TextEnd endKind = TextEnd::MayCutCharacter) const;
 
   bool loaded_ = false;
+  bool fast_ = true;
 };
 
 // Texts that every match of `pattern` must contain: the literal runs that
