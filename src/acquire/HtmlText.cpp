@@ -9,6 +9,7 @@
 #include <climits>
 
 #include "acquire/ConvertOptions.h"
+#include "platform/ByteSearch.h"
 
 namespace tav::html {
 namespace {
@@ -87,93 +88,8 @@ void RewriteImages(std::string_view text, std::string_view prefix, std::string& 
 
 }  // namespace
 
-// Candidates are the positions whose byte equals the needle's first byte and
-// whose byte needle-length-1 further on equals its last byte; a block of
-// positions is tested at once, and only the candidates are compared in full.
-// In markup, a tag's "<" and ">" a fixed distance apart are far rarer than
-// either byte alone, and a search costs no set-up, which matters when most
-// searches end within a few hundred bytes.
-namespace {
-
-// The first match starting in [p, last], or null; `n` is at least 2.
-const char* FindFrom(const char* p, const char* last, const char* needle, std::size_t n) {
-  const char first = needle[0];
-  const char lastByte = needle[n - 1];
-  for (; p <= last; ++p) {
-    if (*p == first && p[n - 1] == lastByte && memcmp(p + 1, needle + 1, n - 2) == 0) return p;
-  }
-  return nullptr;
-}
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define TAV_FIND_AVX2 1
-__attribute__((target("avx2"))) const char* FindWide(const char* p, const char* last, const char* needle,
-                                                     std::size_t n) {
-  const __m256i firstSet = _mm256_set1_epi8(needle[0]);
-  const __m256i lastSet = _mm256_set1_epi8(needle[n - 1]);
-  // Thirty-two starts p..p+31 are tested while all of them may hold a
-  // match: the block read from p+n-1 then ends within the text.
-  while (last - p >= 31) {
-    const __m256i head = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    const __m256i tail = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + n - 1));
-    auto mask = static_cast<unsigned>(_mm256_movemask_epi8(
-        _mm256_and_si256(_mm256_cmpeq_epi8(head, firstSet), _mm256_cmpeq_epi8(tail, lastSet))));
-    while (mask != 0) {
-      const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
-      if (n == 2 || memcmp(p + bit + 1, needle + 1, n - 2) == 0) return p + bit;
-      mask &= mask - 1;
-    }
-    p += 32;
-  }
-  return FindFrom(p, last, needle, n);
-}
-#endif
-
-const char* FindNarrow(const char* p, const char* last, const char* needle, std::size_t n) {
-#if defined(__SSE2__)
-  const __m128i firstSet = _mm_set1_epi8(needle[0]);
-  const __m128i lastSet = _mm_set1_epi8(needle[n - 1]);
-  while (last - p >= 15) {
-    const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 1));
-    auto mask = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(head, firstSet), _mm_cmpeq_epi8(tail, lastSet))));
-    while (mask != 0) {
-      const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
-      if (n == 2 || memcmp(p + bit + 1, needle + 1, n - 2) == 0) return p + bit;
-      mask &= mask - 1;
-    }
-    p += 16;
-  }
-#endif
-  return FindFrom(p, last, needle, n);
-}
-
-using FindFunction = const char* (*)(const char*, const char*, const char*, std::size_t);
-
-FindFunction ChooseFind() {
-#if defined(TAV_FIND_AVX2)
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) return &FindWide;
-#endif
-  return &FindNarrow;
-}
-
-}  // namespace
-
 std::size_t Find(std::string_view hay, std::string_view needle, std::size_t from) {
-  if (from > hay.size() || needle.size() > hay.size() - from) return npos;
-  if (needle.empty()) return from;
-  const char* const base = hay.data();
-  if (needle.size() == 1) {
-    const void* hit = memchr(base + from, needle[0], hay.size() - from);
-    return hit == nullptr ? npos : static_cast<std::size_t>(static_cast<const char*>(hit) - base);
-  }
-  // The last position a match can start at.
-  const char* const last = base + (hay.size() - needle.size());
-  static const FindFunction find = ChooseFind();
-  const char* const hit = find(base + from, last, needle.data(), needle.size());
-  return hit == nullptr ? npos : static_cast<std::size_t>(hit - base);
+  return FindBytes(hay, needle, from);
 }
 
 std::optional<std::string_view> Between(std::string_view text, std::string_view open, std::string_view close) {

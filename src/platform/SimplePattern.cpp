@@ -7,6 +7,8 @@
 #include <immintrin.h>
 #endif
 
+#include "platform/ByteSearch.h"
+
 namespace tav {
 namespace {
 
@@ -31,16 +33,6 @@ bool IsPlainLiteral(char c) {
 using Token = SimplePattern::Token;
 
 #if defined(__x86_64__)
-// The candidates among the 32 starts at p: where both the first and the
-// last byte of the n-byte needle are in place (reads p .. p + n + 30).
-__attribute__((target("avx2"))) unsigned CandidatesWide(const Byte* p, const Byte* bytes, std::size_t n) {
-  const __m256i head = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-  const __m256i tail = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + n - 1));
-  return static_cast<unsigned>(
-      _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(head, _mm256_set1_epi8(static_cast<char>(bytes[0]))),
-                                            _mm256_cmpeq_epi8(tail, _mm256_set1_epi8(static_cast<char>(bytes[n - 1]))))));
-}
-
 // Lead bytes among the 32 at q whose next byte cannot trail a lead byte
 // (reads q .. q + 32).
 __attribute__((target("avx2"))) unsigned BrokenPairsWide(const Byte* q) {
@@ -68,29 +60,11 @@ bool Wide() {
 }
 #endif
 
-// The first occurrence of `needle` in [p, end), or null. Candidates are the
-// places where both its first and its last byte are in place, 32 at a time;
-// only those are compared in full.
-const Byte* FindBytes(const Byte* p, const Byte* end, const std::string& needle) {
-  const std::size_t n = needle.size();
-  if (static_cast<std::size_t>(end - p) < n) return nullptr;
-  const auto* bytes = reinterpret_cast<const Byte*>(needle.data());
-  if (n == 1) return static_cast<const Byte*>(std::memchr(p, bytes[0], static_cast<std::size_t>(end - p)));
-  const Byte* const last = end - n;  // the last place a match can start
-#if defined(__x86_64__)
-  if (Wide()) {
-    for (; last - p >= 31; p += 32) {
-      for (unsigned mask = CandidatesWide(p, bytes, n); mask != 0; mask &= mask - 1) {
-        const Byte* candidate = p + __builtin_ctz(mask);
-        if (n == 2 || std::memcmp(candidate + 1, bytes + 1, n - 2) == 0) return candidate;
-      }
-    }
-  }
-#endif
-  for (; p <= last; ++p) {
-    if (*p == bytes[0] && std::memcmp(p, bytes, n) == 0) return p;
-  }
-  return nullptr;
+// The first occurrence of `needle` in [p, end), or null.
+const Byte* SearchBytes(const Byte* p, const Byte* end, const std::string& needle) {
+  const std::string_view text(reinterpret_cast<const char*>(p), static_cast<std::size_t>(end - p));
+  const std::size_t at = FindBytes(text, needle);
+  return at == std::string_view::npos ? nullptr : p + at;
 }
 
 // Reads "*", "+" and, where allowed, a lazy "?" after a repeated set.
@@ -358,8 +332,7 @@ class Searcher {
       if (cache.from != nullptr && at >= cache.from && (cache.hit == nullptr || at <= cache.hit)) {
         hit = cache.hit;
       } else {
-        hit = nullptr;
-        hit = FindBytes(at, end_, literal);
+        hit = SearchBytes(at, end_, literal);
         Charge(static_cast<std::size_t>((hit != nullptr ? hit : end_) - at));
         cache = {at, hit};
       }
