@@ -212,7 +212,9 @@ RouteResult FetchWithCompression(CGateway& ctx, const Request& request, bool gzi
   input.server = thread.server;
   input.key = thread.key;
   input.datCacheCount = cfg.DatCacheCount;
-  return RouteResult::FromCode(SendDiffModeAnswer(ctx, input, page.boardDate, bytesSent), bytesSent);
+  // The count is read after the send: the two may not be arguments of one call.
+  const int code = SendDiffModeAnswer(ctx, input, page.boardDate, bytesSent);
+  return RouteResult::FromCode(code, bytesSent);
 }
 
 }  // namespace

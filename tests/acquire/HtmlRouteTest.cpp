@@ -182,6 +182,9 @@ TEST_F(HtmlRouteTest, DiffModeAsksOnlyForNewPosts) {
   EXPECT_EQ(update.body, all.substr(firstDat.size()));
   EXPECT_EQ(update.Header("Content-Range"), "bytes " + std::to_string(firstDat.size()) + "-" +
                                                 std::to_string(all.size() - 1) + "/" + std::to_string(all.size()));
+  ASSERT_TRUE(proxy->Shell().WaitForFinishedRows(2));
+  EXPECT_EQ(proxy->Shell().FinishedRows()[1].cells[7],
+            Utf8ToUtf16(std::to_string(update.head.size() + update.body.size())));
 
   // Nothing new: 304.
   board_.Enqueue(PageAnswer(testpages::Page(Layout::kDiv, "t", testpages::Numbered({1, 5}))));
