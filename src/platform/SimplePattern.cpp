@@ -396,15 +396,19 @@ class Searcher {
     return GreedySet(i, p, literal);
   }
 
+  // Where a repeat of `t` from p ends at the earliest: at p, or after one
+  // character for "+"; null when that character is not in the set.
+  const Byte* ShortestEnd(const Token& t, const Byte* p) {
+    if (!t.atLeastOne) return p;
+    const std::size_t n = InSet(t, p);
+    return n == 0 ? nullptr : p + n;
+  }
+
   // Lazy ".": the shortest extent first, one character longer each time.
   Step Lazy(std::size_t i, const Byte* p) {
     const Token& t = tokens_[i];
-    const Byte* e = p;
-    if (t.atLeastOne) {
-      const std::size_t n = InSet(t, p);
-      if (n == 0) return Step::Fail;
-      e += n;
-    }
+    const Byte* e = ShortestEnd(t, p);
+    if (e == nullptr) return Step::Fail;
     while (true) {
       if (auto step = Continue(i, p, e); step != Step::Fail) return step;
       const std::size_t n = InSet(t, e);
@@ -418,12 +422,8 @@ class Searcher {
   // end it, so it jumps from one to the next, stopping at a newline.
   Step LazyDotToLiteral(std::size_t i, const Byte* p, const std::string& literal) {
     const Token& t = tokens_[i];
-    const Byte* e = p;
-    if (t.atLeastOne) {
-      const std::size_t n = InSet(t, p);
-      if (n == 0) return Step::Fail;
-      e += n;
-    }
+    const Byte* e = ShortestEnd(t, p);
+    if (e == nullptr) return Step::Fail;
     while (true) {
       const Byte* hit = FindLiteral(i + 1, literal, e);
       if (hit == nullptr) return Step::Fail;
