@@ -166,10 +166,12 @@ void BM_ThousandReaders(benchmark::State& state) {
   state.counters["peak_at_board"] = peakInFlight.load();
   state.counters["peak_threads"] = static_cast<double>(peakThreads);
   state.counters["peak_rss_MB"] = static_cast<double>(StatusValue("VmHWM:")) / 1024.0;
+  state.counters["rss_after_MB"] = static_cast<double>(StatusValue("VmRSS:")) / 1024.0;
   std::printf("%d of %d readers answered in full in %.2f s (the board holds each for %lld ms); at most %d requests "
-              "at the board at once; peak %ld threads, peak memory %.1f MB\n",
+              "at the board at once; peak %ld threads, peak memory %.1f MB, %.1f MB once all were answered\n",
               answered, kReaders, seconds, static_cast<long long>(kBoardDelay.count()), peakInFlight.load(),
-              peakThreads, static_cast<double>(StatusValue("VmHWM:")) / 1024.0);
+              peakThreads, static_cast<double>(StatusValue("VmHWM:")) / 1024.0,
+              static_cast<double>(StatusValue("VmRSS:")) / 1024.0);
   if (answered != kReaders) state.SkipWithError("not every reader was answered");
 }
 

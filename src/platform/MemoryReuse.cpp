@@ -13,7 +13,7 @@ namespace {
 // own that is unmapped again when freed.
 constexpr int kLargestReusedBuffer = 4 * 1024 * 1024;
 // Free memory at the top of an arena is handed back only beyond this much.
-constexpr int kKeptFreeMemory = 8 * 1024 * 1024;
+constexpr int kKeptFreeMemory = 4 * 1024 * 1024;
 
 }  // namespace
 
