@@ -204,7 +204,7 @@ void ClearPostConverter::AppendBe(std::string_view header) {
 }
 
 void ClearPostConverter::ShortenSpaces(std::string& text) {
-  if (options_.removeHalfSpace && html::CollapseSpaces(text, scratch_)) text.swap(scratch_);
+  if (options_.removeHalfSpace) html::CollapseSpacesIn(text, scratch_);
 }
 
 }  // namespace tav

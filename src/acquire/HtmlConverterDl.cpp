@@ -267,7 +267,7 @@ class DlConverter {
   }
 
   void ShortenSpaces(std::string& text) {
-    if (options_.removeHalfSpace && html::CollapseSpaces(text, scratch_)) text.swap(scratch_);
+    if (options_.removeHalfSpace) html::CollapseSpacesIn(text, scratch_);
   }
 
   std::string_view Clean(std::string_view message) {

@@ -183,8 +183,8 @@ class MarkerConverter {
       }
     }
     if (options_.removeHalfSpace) {
-      if (html::CollapseSpaces(name_, scratch_)) name_.swap(scratch_);
-      if (html::CollapseSpaces(mail_, scratch_)) mail_.swap(scratch_);
+      html::CollapseSpacesIn(name_, scratch_);
+      html::CollapseSpacesIn(mail_, scratch_);
     }
   }
 

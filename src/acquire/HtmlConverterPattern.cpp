@@ -144,7 +144,7 @@ class PatternConverter {
 
   void ReadNameAndMail(std::string_view element) {
     element_.assign(element);
-    if (options_.removeHalfSpace && html::CollapseSpaces(element_, scratch_)) element_.swap(scratch_);
+    if (options_.removeHalfSpace) html::CollapseSpacesIn(element_, scratch_);
     const char* start = element_.data();
     const char* end = start + element_.size();
     if (engine_.BMatch(set_.mailName.Narrow(), start, end, mailName_.Out(), message_) > 0) {

@@ -9,7 +9,6 @@
 #include <climits>
 
 #include "acquire/ConvertOptions.h"
-#include "platform/ByteSearch.h"
 
 namespace tav::html {
 namespace {
@@ -87,10 +86,6 @@ void RewriteImages(std::string_view text, std::string_view prefix, std::string& 
 }
 
 }  // namespace
-
-std::size_t Find(std::string_view hay, std::string_view needle, std::size_t from) {
-  return FindBytes(hay, needle, from);
-}
 
 std::optional<std::string_view> Between(std::string_view text, std::string_view open, std::string_view close) {
   const std::size_t start = Find(text, open);

@@ -8,12 +8,16 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ByteSearch.h"
+
 namespace tav::html {
 
 inline constexpr std::size_t npos = std::string_view::npos;
 
 // Position of `needle` in `hay` at or after `from`, or npos.
-std::size_t Find(std::string_view hay, std::string_view needle, std::size_t from = 0);
+inline std::size_t Find(std::string_view hay, std::string_view needle, std::size_t from = 0) {
+  return FindBytes(hay, needle, from);
+}
 inline bool Contains(std::string_view hay, std::string_view needle) { return Find(hay, needle) != npos; }
 inline bool EndsWith(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
@@ -40,6 +44,10 @@ int ReadNumber(std::string_view text);
 // Every run of two or more spaces shortened to one. False (and `out`
 // untouched) when the text has no such run.
 bool CollapseSpaces(std::string_view text, std::string& out);
+// The same on `text` itself, with `scratch` as the buffer it trades with.
+inline void CollapseSpacesIn(std::string& text, std::string& scratch) {
+  if (CollapseSpaces(text, scratch)) text.swap(scratch);
+}
 
 // BE link conversion: the text up to `prefix`, "BE:" number "-", the text
 // after `terminator`; the last 4 bytes dropped when the prefix was not at the

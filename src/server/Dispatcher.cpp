@@ -85,35 +85,37 @@ RouteResult RunPassThrough(CGateway& ctx, const Request& request) {
 }
 
 RouteResult RunDatRoute(CGateway& ctx, const Request& request, int mode) {
-  RouteResult result;
-  // The connection closes after a produced answer; known before the route
-  // runs, so that the reader sees the answer's end at its last byte.
-  if (mode >= 1 && mode <= 4) ctx.closeAfter = true;
+  RouteKind kind;
+  Route route;
   switch (mode) {
     case 1:
-      result = Run(ctx, request, RouteKind::Api, &GetDatByApi);
+      kind = RouteKind::Api;
+      route = &GetDatByApi;
       break;
     case 2:
-      result = Run(ctx, request, RouteKind::Html, &FetchThreadHtml);
+      kind = RouteKind::Html;
+      route = &FetchThreadHtml;
       break;
     case 3:
-      result = Run(ctx, request, RouteKind::Local, &GetDatByReader);
+      kind = RouteKind::Local;
+      route = &GetDatByReader;
       break;
     case 4:
-      result = Run(ctx, request, RouteKind::Json, &GetDatByJson);
+      kind = RouteKind::Json;
+      route = &GetDatByJson;
       break;
     default:
       return RunPassThrough(ctx, request);
   }
+  // The connection closes after a produced answer. It is known before the
+  // route runs, so that the reader sees the answer's end at its last byte.
   ctx.closeAfter = true;
-  return result;
+  return Run(ctx, request, kind, route);
 }
 
 RouteResult RunArchivedThread(CGateway& ctx, const Request& request) {
   ctx.closeAfter = true;
-  RouteResult result = Run(ctx, request, RouteKind::HtmlArchived, &FetchThreadHtml);
-  ctx.closeAfter = true;
-  return result;
+  return Run(ctx, request, RouteKind::HtmlArchived, &FetchThreadHtml);
 }
 
 bool RuleMatches(const CAutoRule& rule, const Request& request) {
@@ -180,7 +182,6 @@ DispatchResult Dispatch(CGateway& ctx, std::string_view text, bool& rowAdded) {
       if (ctx.cfg->SubjectSubback != 0) {
         ctx.closeAfter = true;
         result = Run(ctx, request, RouteKind::Html, &FetchSubjectFromSubback);
-        ctx.closeAfter = true;
       } else {
         result = RunPassThrough(ctx, request);
       }
