@@ -28,29 +28,51 @@ const char* FindFrom(const char* p, const char* last, const char* needle, std::s
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define TAV_FIND_AVX2 1
-__attribute__((target("avx2"))) const char* FindWide(const char* p, const char* last, const char* needle,
-                                                     std::size_t n) {
+// Bit i set: position q + i starts with the needle's first byte and has its
+// last byte n-1 further on. Reads q .. q+n+30.
+__attribute__((target("avx2"))) inline unsigned CandidatesAt(const char* q, __m256i firstSet, __m256i lastSet,
+                                                              std::size_t n) {
+  const __m256i head = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+  const __m256i tail = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + n - 1));
+  return static_cast<unsigned>(
+      _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(head, firstSet), _mm256_cmpeq_epi8(tail, lastSet))));
+}
+
+// The first candidate of `mask` (positions from q) holding the whole needle.
+inline const char* FirstWhole(const char* q, unsigned mask, const char* needle, std::size_t n) {
+  while (mask != 0) {
+    const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
+    if (n == 2 || memcmp(q + bit + 1, needle + 1, n - 2) == 0) return q + bit;
+    mask &= mask - 1;
+  }
+  return nullptr;
+}
+
+// `base` is the start of the text, at or before p.
+__attribute__((target("avx2"))) const char* FindWide(const char* base, const char* p, const char* last,
+                                                     const char* needle, std::size_t n) {
   const __m256i firstSet = _mm256_set1_epi8(needle[0]);
   const __m256i lastSet = _mm256_set1_epi8(needle[n - 1]);
   // Thirty-two starts p..p+31 are tested while all of them may hold a
   // match: the block read from p+n-1 then ends within the text.
   while (last - p >= 31) {
-    const __m256i head = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    const __m256i tail = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + n - 1));
-    auto mask = static_cast<unsigned>(_mm256_movemask_epi8(
-        _mm256_and_si256(_mm256_cmpeq_epi8(head, firstSet), _mm256_cmpeq_epi8(tail, lastSet))));
-    while (mask != 0) {
-      const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
-      if (n == 2 || memcmp(p + bit + 1, needle + 1, n - 2) == 0) return p + bit;
-      mask &= mask - 1;
-    }
+    if (const char* hit = FirstWhole(p, CandidatesAt(p, firstSet, lastSet, n), needle, n)) return hit;
     p += 32;
+  }
+  if (p > last) return nullptr;
+  // The starts left are tested with one block that ends at the last start
+  // and reaches back over starts already tested, or before `p`, as far as
+  // the text allows; the starts before `p` are masked out.
+  if (last - base >= 31) {
+    const char* const q = last - 31;
+    const unsigned mask = CandidatesAt(q, firstSet, lastSet, n) & (~0u << static_cast<unsigned>(p - q));
+    return FirstWhole(q, mask, needle, n);
   }
   return FindFrom(p, last, needle, n);
 }
 #endif
 
-const char* FindNarrow(const char* p, const char* last, const char* needle, std::size_t n) {
+const char* FindNarrow(const char* /*base*/, const char* p, const char* last, const char* needle, std::size_t n) {
 #if defined(__SSE2__)
   const __m128i firstSet = _mm_set1_epi8(needle[0]);
   const __m128i lastSet = _mm_set1_epi8(needle[n - 1]);
@@ -70,7 +92,7 @@ const char* FindNarrow(const char* p, const char* last, const char* needle, std:
   return FindFrom(p, last, needle, n);
 }
 
-using FindFunction = const char* (*)(const char*, const char*, const char*, std::size_t);
+using FindFunction = const char* (*)(const char*, const char*, const char*, const char*, std::size_t);
 
 FindFunction ChooseFind() {
 #if defined(TAV_FIND_AVX2)
@@ -93,7 +115,7 @@ std::size_t FindBytes(std::string_view hay, std::string_view needle, std::size_t
   // The last position a match can start at.
   const char* const last = base + (hay.size() - needle.size());
   static const FindFunction find = ChooseFind();
-  const char* const hit = find(base + from, last, needle.data(), needle.size());
+  const char* const hit = find(base, base + from, last, needle.data(), needle.size());
   return hit == nullptr ? std::string_view::npos : static_cast<std::size_t>(hit - base);
 }
 
