@@ -25,9 +25,9 @@ bool DecodeBody(std::string_view body, const GzipLimits& limits, std::string& te
   }
   text.resize(static_cast<std::size_t>(capacity));
   if (limits.nulToAsterisk) {
-    for (char& c : text) {
-      if (c == '\0') c = '*';
-    }
+    char* p = text.data();
+    char* const end = p + text.size();
+    while ((p = static_cast<char*>(std::memchr(p, '\0', static_cast<std::size_t>(end - p)))) != nullptr) *p++ = '*';
   }
   return true;
 }
