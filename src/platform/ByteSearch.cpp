@@ -1,5 +1,6 @@
 #include "platform/ByteSearch.h"
 
+#include <cstdint>
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__SSE2__)
@@ -16,12 +17,38 @@ namespace tav {
 // searches end within a few hundred bytes.
 namespace {
 
+// Whether the `length` bytes at a and b are equal. Markers are short: up to
+// sixteen bytes are compared as two overlapping words, without a call.
+inline bool SameBytes(const char* a, const char* b, std::size_t length) {
+  if (length > 16) return memcmp(a, b, length) == 0;
+  if (length >= 8) {
+    std::uint64_t a0, b0, a1, b1;
+    memcpy(&a0, a, 8);
+    memcpy(&b0, b, 8);
+    memcpy(&a1, a + length - 8, 8);
+    memcpy(&b1, b + length - 8, 8);
+    return a0 == b0 && a1 == b1;
+  }
+  if (length >= 4) {
+    std::uint32_t a0, b0, a1, b1;
+    memcpy(&a0, a, 4);
+    memcpy(&b0, b, 4);
+    memcpy(&a1, a + length - 4, 4);
+    memcpy(&b1, b + length - 4, 4);
+    return a0 == b0 && a1 == b1;
+  }
+  for (std::size_t i = 0; i < length; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 // The first match starting in [p, last], or null; `n` is at least 2.
 const char* FindFrom(const char* p, const char* last, const char* needle, std::size_t n) {
   const char first = needle[0];
   const char lastByte = needle[n - 1];
   for (; p <= last; ++p) {
-    if (*p == first && p[n - 1] == lastByte && memcmp(p + 1, needle + 1, n - 2) == 0) return p;
+    if (*p == first && p[n - 1] == lastByte && SameBytes(p + 1, needle + 1, n - 2)) return p;
   }
   return nullptr;
 }
@@ -42,7 +69,7 @@ __attribute__((target("avx2"))) inline unsigned CandidatesAt(const char* q, __m2
 inline const char* FirstWhole(const char* q, unsigned mask, const char* needle, std::size_t n) {
   while (mask != 0) {
     const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
-    if (n == 2 || memcmp(q + bit + 1, needle + 1, n - 2) == 0) return q + bit;
+    if (SameBytes(q + bit + 1, needle + 1, n - 2)) return q + bit;
     mask &= mask - 1;
   }
   return nullptr;
@@ -83,7 +110,7 @@ const char* FindNarrow(const char* /*base*/, const char* p, const char* last, co
         _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(head, firstSet), _mm_cmpeq_epi8(tail, lastSet))));
     while (mask != 0) {
       const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
-      if (n == 2 || memcmp(p + bit + 1, needle + 1, n - 2) == 0) return p + bit;
+      if (SameBytes(p + bit + 1, needle + 1, n - 2)) return p + bit;
       mask &= mask - 1;
     }
     p += 16;
