@@ -38,6 +38,7 @@ const DlTexts& Texts() {
 constexpr std::string_view kEmailSpanClass = "class=\"__cf_email__\"";
 constexpr std::string_view kBrBr = "<br><br>";
 constexpr std::string_view kDd = "<dd>";
+constexpr std::size_t kAfterDt = 4;  // a post text begins with "<dt>"
 
 // Appends `line` to the post text without letting it outgrow a post block.
 void AppendToPost(std::string& post, std::string_view line) {
@@ -170,7 +171,7 @@ class FirstHit {
 // between "<dt>" (at 0) and `end`; `stop` receives where the reading ended.
 int ReadPostNumber(const RepairingPost& post, std::size_t end, std::size_t& stop) {
   std::string digits;
-  std::size_t i = 4;
+  std::size_t i = kAfterDt;
   while (i < end && (post.At(i) == ' ' || post.At(i) == '\t')) digits.push_back(post.At(i++));
   if (i < end && (post.At(i) == '-' || post.At(i) == '+')) digits.push_back(post.At(i++));
   while (i < end && post.At(i) >= '0' && post.At(i) <= '9') digits.push_back(post.At(i++));
@@ -186,7 +187,6 @@ class DlConverter {
   // negative result.
   int HandlePost(std::string_view post, int* lastPost) {
     const DlTexts& texts = Texts();
-    constexpr std::size_t kAfterDt = 4;
     const std::size_t colon = Find(post, texts.colon);
     const std::size_t nameStart = colon == npos ? post.size() : colon + texts.colon.size();
     const std::size_t numberEnd = Find(post, texts.numberEnd, kAfterDt);
@@ -213,7 +213,6 @@ class DlConverter {
   // link: its links are repaired one after the other until the post reads.
   int HandleRepairedPost(std::string postText, int* lastPost) {
     const DlTexts& texts = Texts();
-    constexpr std::size_t kAfterDt = 4;
     RepairingPost post(std::move(postText));
     FirstHit numberEnd(texts.numberEnd);
     FirstHit colon(texts.colon);
