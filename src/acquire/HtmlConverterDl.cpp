@@ -38,6 +38,7 @@ const DlTexts& Texts() {
 constexpr std::string_view kEmailSpanClass = "class=\"__cf_email__\"";
 constexpr std::string_view kBrBr = "<br><br>";
 constexpr std::string_view kDd = "<dd>";
+constexpr std::size_t kAfterDt = 4;  // a post text begins with "<dt>"
 
 // Appends `line` to the post text without letting it outgrow a post block.
 void AppendToPost(std::string& post, std::string_view line) {
@@ -170,7 +171,7 @@ class FirstHit {
 // between "<dt>" (at 0) and `end`; `stop` receives where the reading ended.
 int ReadPostNumber(const RepairingPost& post, std::size_t end, std::size_t& stop) {
   std::string digits;
-  std::size_t i = 4;
+  std::size_t i = kAfterDt;
   while (i < end && (post.At(i) == ' ' || post.At(i) == '\t')) digits.push_back(post.At(i++));
   if (i < end && (post.At(i) == '-' || post.At(i) == '+')) digits.push_back(post.At(i++));
   while (i < end && post.At(i) >= '0' && post.At(i) <= '9') digits.push_back(post.At(i++));
@@ -182,10 +183,36 @@ class DlConverter {
  public:
   DlConverter(const HtmlConvertOptions& options, DatLineWriter& writer) : options_(options), writer_(writer) {}
 
-  // Handles one post text. Returns 0 or a negative result.
-  int HandlePost(std::string postText, int* lastPost) {
+  // Handles one post text, which begins with "<dt>". Returns 0 or a
+  // negative result.
+  int HandlePost(std::string_view post, int* lastPost) {
     const DlTexts& texts = Texts();
-    constexpr std::size_t kAfterDt = 4;  // the post text begins with "<dt>"
+    const std::size_t colon = Find(post, texts.colon);
+    const std::size_t nameStart = colon == npos ? post.size() : colon + texts.colon.size();
+    const std::size_t numberEnd = Find(post, texts.numberEnd, kAfterDt);
+    const int number = html::ReadNumber(post.substr(kAfterDt, numberEnd == npos ? 0 : numberEnd - kAfterDt));
+    if (lastPost != nullptr) *lastPost = number;
+    if (auto refused = writer_.Refusal(number)) return *refused;
+
+    for (const std::string_view marker : {std::string_view(texts.fontNameEnd), std::string_view(texts.linkNameEnd)}) {
+      const std::size_t nameEnd = Find(post, marker, nameStart);
+      if (nameEnd != npos) {
+        return HandleFields(post, post.substr(nameStart, nameEnd - nameStart), nameEnd + marker.size());
+      }
+    }
+    const std::size_t dd = Find(post, kDd, nameStart);
+    if (colon == npos || dd == npos) return kConvertNoDd;
+    // Without a name end the post may still read once its protected e-mail
+    // links are repaired; without such a link it is marked broken.
+    if (!html::Contains(post, kEmailLinkTarget)) return AddBrokenPost(post, dd);
+    return HandleRepairedPost(std::string(post), lastPost);
+  }
+
+ private:
+  // A post whose name end was not found and that holds a protected e-mail
+  // link: its links are repaired one after the other until the post reads.
+  int HandleRepairedPost(std::string postText, int* lastPost) {
+    const DlTexts& texts = Texts();
     RepairingPost post(std::move(postText));
     FirstHit numberEnd(texts.numberEnd);
     FirstHit colon(texts.colon);
@@ -202,25 +229,13 @@ class DlConverter {
     std::size_t numberStop = 0;
     int number = ReadPostNumber(post, numberEnd.At() == npos ? kAfterDt : numberEnd.At(), numberStop);
     std::size_t linkFrom = 0;  // no link to repair before this
+    // The post as it stands was read already: it has no name end, but a
+    // colon, a "<dd>" and a link to repair.
     for (;;) {
-      if (lastPost != nullptr) *lastPost = number;
-      if (auto refused = writer_.Refusal(number)) return *refused;
-
-      const std::size_t nameStart = afterColon();
-      for (const auto& [nameEnd, marker] : {std::pair(&fontNameEnd, &texts.fontNameEnd),
-                                            std::pair(&linkNameEnd, &texts.linkNameEnd)}) {
-        if (nameEnd->At() == npos) continue;
-        const std::string text = post.Text();
-        return HandleFields(text, std::string_view(text).substr(nameStart, nameEnd->At() - nameStart),
-                            nameEnd->At() + marker->size());
-      }
-
-      if (colon.At() == npos || dd.At() == npos) return kConvertNoDd;
       const std::optional<TextRewrite> rewrite = post.RepairLinkAt(linkFrom);
       if (!rewrite) {
         const std::string text = post.Text();
-        const std::string_view message = Clean(std::string_view(text).substr(dd.At() + kDd.size()));
-        return writer_.AddPost(texts.broken, "", texts.broken, message) ? 0 : kConvertOutputFull;
+        return AddBrokenPost(text, dd.At());
       }
       // The repaired post is shorter than before, so this ends. The next
       // link is looked for from the rewritten part on: the text before it
@@ -234,17 +249,44 @@ class DlConverter {
       fontNameEnd.Update(post, *rewrite, afterColon());
       linkNameEnd.Update(post, *rewrite, afterColon());
       dd.Update(post, *rewrite, afterColon());
+
+      if (lastPost != nullptr) *lastPost = number;
+      if (auto refused = writer_.Refusal(number)) return *refused;
+
+      const std::size_t nameStart = afterColon();
+      for (const auto& [nameEnd, marker] : {std::pair(&fontNameEnd, &texts.fontNameEnd),
+                                            std::pair(&linkNameEnd, &texts.linkNameEnd)}) {
+        if (nameEnd->At() == npos) continue;
+        const std::string text = post.Text();
+        return HandleFields(text, std::string_view(text).substr(nameStart, nameEnd->At() - nameStart),
+                            nameEnd->At() + marker->size());
+      }
+      if (colon.At() == npos || dd.At() == npos) return kConvertNoDd;
     }
   }
 
- private:
+  // A post whose name could not be read: its message after "<dd>" (at `dd`)
+  // under the broken-post mark.
+  int AddBrokenPost(std::string_view post, std::size_t dd) {
+    const DlTexts& texts = Texts();
+    const std::string_view message = Clean(post.substr(dd + kDd.size()));
+    return writer_.AddPost(texts.broken, "", texts.broken, message) ? 0 : kConvertOutputFull;
+  }
+
   int HandleFields(std::string_view post, std::string_view namePartText, std::size_t dateStart) {
-    std::string namePart(CutField(namePartText));
+    std::string& namePart = namePart_;
+    namePart.assign(CutField(namePartText));
     namePart.append("</b>");
     const std::size_t boldOpen = Find(namePart, "<b>");
     const std::size_t boldClose = namePart.rfind("</b>");
     if (boldOpen == npos || boldClose < boldOpen + 3) return kConvertNoBold;
-    name_ = html::DecodeEmailSpans(std::string_view(namePart).substr(boldOpen + 3, boldClose - boldOpen - 3));
+    const std::string_view name = std::string_view(namePart).substr(boldOpen + 3, boldClose - boldOpen - 3);
+    // Only a name with a protected e-mail span changes when decoded.
+    if (Contains(name, kEmailSpanClass)) {
+      name_ = html::DecodeEmailSpans(name);
+    } else {
+      name_.assign(name);
+    }
     ShortenSpaces(name_);
 
     mail_.clear();
@@ -261,7 +303,13 @@ class DlConverter {
 
     const std::size_t dd = Find(post, kDd, dateStart);
     if (dd == npos) return kConvertNoDateOrMessage;
-    date_ = html::ConvertBeScriptLink(CutField(post.substr(dateStart, dd - dateStart)));
+    const std::string_view date = CutField(post.substr(dateStart, dd - dateStart));
+    // Only a date with a BE link changes when converted.
+    if (Contains(date, html::kBeScriptLinkOpen)) {
+      date_ = html::ConvertBeScriptLink(date);
+    } else {
+      date_.assign(date);
+    }
     const std::string_view message = Clean(post.substr(dd + kDd.size()));
     return writer_.AddPost(name_, mail_, date_, message) ? 0 : kConvertOutputFull;
   }
@@ -280,6 +328,7 @@ class DlConverter {
   std::string name_;
   std::string mail_;
   std::string date_;
+  std::string namePart_;
   std::string scratch_;
 };
 
@@ -292,6 +341,7 @@ int ConvertDlPage(std::string_view page, std::string& out, const ConvertCall& ca
   constexpr bool kNulEndsLine = true;
   DatLineWriter writer(out, limit, call.cachedCount, call.firstExpected);
   DlConverter converter(options, writer);
+  std::string joined;
 
   std::size_t pos = 0;
   while (pos < page.size()) {
@@ -318,22 +368,29 @@ int ConvertDlPage(std::string_view page, std::string& out, const ConvertCall& ca
     if (dt == npos) continue;
     // The post text is cut to a block's size, but where it ends is judged
     // on the page's own lines, so that a cut post does not swallow the next.
-    std::string post(line.substr(dt));
+    // Most posts are one line: they are read where they stand on the page,
+    // and only a post of several lines is gathered in `joined`.
+    std::string_view post = line.substr(dt);
     bool endsWithBrBr = EndsWith(wholeLine, kBrBr);
-    if (Contains(post, kEmailSpanClass)) {
-      while (pos < page.size()) {
-        const std::string_view next = html::NextLine(page, pos, kNulEndsLine);
-        AppendToPost(post, next);
-        endsWithBrBr = EndsWith(next, kBrBr);
-        if (!Contains(next, kEmailSpanClass)) break;
+    const bool spansLines = Contains(post, kEmailSpanClass);
+    if ((spansLines || !endsWithBrBr) && pos < page.size()) {
+      joined.assign(post);
+      if (spansLines) {
+        while (pos < page.size()) {
+          const std::string_view next = html::NextLine(page, pos, kNulEndsLine);
+          AppendToPost(joined, next);
+          endsWithBrBr = EndsWith(next, kBrBr);
+          if (!Contains(next, kEmailSpanClass)) break;
+        }
       }
+      while (!endsWithBrBr && pos < page.size()) {
+        const std::string_view next = html::NextLine(page, pos, kNulEndsLine);
+        AppendToPost(joined, next);
+        endsWithBrBr = EndsWith(next, kBrBr);
+      }
+      post = joined;
     }
-    while (!endsWithBrBr && pos < page.size()) {
-      const std::string_view next = html::NextLine(page, pos, kNulEndsLine);
-      AppendToPost(post, next);
-      endsWithBrBr = EndsWith(next, kBrBr);
-    }
-    if (const int rc = converter.HandlePost(std::move(post), call.lastPost); rc != 0) return rc;
+    if (const int rc = converter.HandlePost(post, call.lastPost); rc != 0) return rc;
   }
   return writer.Result();
 }

@@ -18,6 +18,7 @@ constexpr std::string_view kTagEnd = "\">";
 constexpr std::string_view kLinkClose = "</a>";
 constexpr std::string_view kImageHttp = "<img src=\"http://";
 constexpr std::string_view kImageRelative = "<img src=\"//";
+constexpr std::string_view kImageOpen = "<img src=\"";  // what both image prefixes start with
 constexpr std::string_view kImageLink = "sssp://";
 constexpr std::string_view kBrSpaceBr = "<br> <br>";
 constexpr std::string_view kBrTwoSpacesBr = "<br>  <br>";
@@ -46,12 +47,12 @@ void ReplaceAll(std::string_view text, std::string_view from, std::string_view t
 }
 
 // Links "<a href="http..." ...>TEXT</a>" reduced to TEXT; a link that does
-// not close ends the message just before it.
-void StripLinks(std::string_view text, std::string& out) {
+// not close ends the message just before it. `firstOpen` is where the first
+// link opens.
+void StripLinks(std::string_view text, std::size_t firstOpen, std::string& out) {
   out.clear();
   std::size_t pos = 0;
-  for (;;) {
-    const std::size_t open = Find(text, kLinkOpen, pos);
+  for (std::size_t open = firstOpen;; open = Find(text, kLinkOpen, pos)) {
     if (open == npos) {
       out.append(text.substr(pos));
       return;
@@ -201,7 +202,7 @@ std::string ConvertBe(std::string_view text, std::string_view prefix, std::strin
 }
 
 std::string ConvertBeScriptLink(std::string_view text) {
-  return ConvertBe(text, "<a href=\"javascript:be(", ");\">?", false);
+  return ConvertBe(text, kBeScriptLinkOpen, ");\">?", false);
 }
 
 std::string ConvertBeProfileLink(std::string_view text, std::string_view profileHost) {
@@ -280,13 +281,15 @@ std::string_view MessageCleaner::Clean(std::string_view message, const Steps& st
     holder = (holder == &first_) ? &second_ : &first_;
     return *holder;
   };
-  if (Contains(current, kLinkOpen)) {
+  if (const std::size_t link = Find(current, kLinkOpen); link != npos) {
     std::string& out = spare();
-    StripLinks(current, out);
+    StripLinks(current, link, out);
     current = out;
   }
+  // A text without an image tag's start has work for neither image step.
+  const bool images = Contains(current, kImageOpen);
   for (std::string_view prefix : {kImageHttp, kImageRelative}) {
-    if (Contains(current, prefix)) {
+    if (images && Contains(current, prefix)) {
       std::string& out = spare();
       RewriteImages(current, prefix, out);
       current = out;

@@ -55,6 +55,8 @@ inline void CollapseSpacesIn(std::string& text, std::string& scratch) {
 // prefix, or with a prefix but no terminator, is returned as it is.
 std::string ConvertBe(std::string_view text, std::string_view prefix, std::string_view terminator,
                       bool cutAtLinkEnd);
+// The BE script link's start: a text without it is left as it is.
+inline constexpr std::string_view kBeScriptLinkOpen = "<a href=\"javascript:be(";
 std::string ConvertBeScriptLink(std::string_view text);
 std::string ConvertBeProfileLink(std::string_view text, std::string_view profileHost);
 

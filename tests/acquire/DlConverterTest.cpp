@@ -138,6 +138,10 @@ TEST_F(DlConverter, AnUnreadablePostIsRepairedOrMarkedBroken) {
                        " mail <a href=\"mailto:a@b.c\">[email protected]</a> ", kTitle));
   ASSERT_EQ(Convert(kHead + "<dt>1 ：name：date<dd> plain <br><br>\n"), 1);
   EXPECT_EQ(out_, Line("(ここ壊れてます)", "", "(ここ壊れてます)", " plain ", kTitle));
+  // The repaired post has its name end: it is read as usual.
+  const std::string nameEnd = "/cdn-cgi/l/email-protection#" + Protect(Sjis("</b></a>："), 0x21);
+  ASSERT_EQ(Convert(kHead + "<dt>1 ：<b>n" + nameEnd + "when<dd> m <br><br>\n"), 1);
+  EXPECT_EQ(out_, Line("nmailto:", "", "when", " m ", kTitle));
 }
 
 TEST_F(DlConverter, EachFailureCode) {

@@ -3,36 +3,50 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 namespace tav {
 namespace {
 
-// Every start offset of each text gives the standard search's answer: the
-// rows put matches where the block-wise search changes its way of testing
-// (the first block, the last whole block, the starts after it, texts too
-// short for one block).
-TEST(ByteSearch, FindsWhatTheStandardSearchFinds) {
-  const std::string filler(70, 'x');
-  struct Row {
-    const char* name;
-    std::string hay;
-    std::string needle;
-  };
+// A needle and a background made of near misses: runs whose first and last
+// bytes are the needle's, so that the search has candidates to reject.
+struct Row {
+  const char* name;
+  std::string needle;
+  std::string background;
+};
+
+// Texts up to a few blocks long, the needle at every position and the search
+// started at every position: the result is the standard library's. This
+// reaches the blocks, the leftover starts after the last whole block and
+// texts too short for a block.
+TEST(ByteSearch, AgreesWithTheStandardSearchAtEveryPositionAndStart) {
   const Row rows[] = {
-      {"match at the very end", filler + "</div></div>", "</div></div>"},
-      {"match among the last starts only", filler + "<b>" + std::string(5, 'y'), "<b>"},
-      {"first and last byte without the middle", filler + "<dxv>" + filler + "<div>", "<div>"},
-      {"match before the offset, again after it", "<a>" + filler + "<a>" + std::string(20, 'z'), "<a>"},
-      {"two-byte needle near the end", filler + "  .", "  "},
-      {"text shorter than one block", "ab<br>cd", "<br>"},
-      {"needle as long as the text", "<br>", "<br>"},
-      {"no match", filler + filler, "<i"},
-      {"one-byte needle", filler + ">", ">"},
+      {"one byte", "b", "a"},
+      {"two bytes", "<b", "<a"},
+      {"tag", "<ab>", "<aa>"},
+      {"eight bytes", "<aaaaab>", "<aaaaaa>"},
+      {"long marker", "<aaaaaaaaaaaaaab>", "<aaaaaaaaaaaaaaa>"},
+      {"marker past two words", "<aaaaaaaaaaaaaaaaaab>", "<aaaaaaaaaaaaaaaaaaa>"},
   };
   for (const Row& row : rows) {
-    for (std::size_t from = 0; from <= row.hay.size() + 1; ++from) {
-      EXPECT_EQ(FindBytes(row.hay, row.needle, from), std::string_view(row.hay).find(row.needle, from))
-          << row.name << ", from " << from;
+    for (std::size_t size = 0; size <= 72; ++size) {
+      std::string filler;
+      while (filler.size() < size) filler += row.background;
+      filler.resize(size);
+      for (std::size_t at = 0; at <= size; ++at) {
+        std::string text = filler;
+        if (at + row.needle.size() <= size) text.replace(at, row.needle.size(), row.needle);
+        const std::string_view view(text);
+        for (std::size_t from = 0; from <= size + 1; ++from) {
+          const std::size_t expected = view.find(row.needle, from);
+          const std::size_t found = FindBytes(view, row.needle, from);
+          if (found != expected) {
+            FAIL() << row.name << ": text of " << size << " bytes, needle at " << at << ", from " << from << ": "
+                   << found << " instead of " << expected;
+          }
+        }
+      }
     }
   }
 }
