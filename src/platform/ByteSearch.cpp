@@ -17,26 +17,24 @@ namespace tav {
 // searches end within a few hundred bytes.
 namespace {
 
+// Whether the first and the last sizeof(Word) of the `length` bytes at a and
+// b are equal: all of them, for a length of one to two words.
+template <typename Word>
+inline bool SameEnds(const char* a, const char* b, std::size_t length) {
+  Word a0, b0, a1, b1;
+  memcpy(&a0, a, sizeof a0);
+  memcpy(&b0, b, sizeof b0);
+  memcpy(&a1, a + length - sizeof a1, sizeof a1);
+  memcpy(&b1, b + length - sizeof b1, sizeof b1);
+  return a0 == b0 && a1 == b1;
+}
+
 // Whether the `length` bytes at a and b are equal. Markers are short: up to
 // sixteen bytes are compared as two overlapping words, without a call.
 inline bool SameBytes(const char* a, const char* b, std::size_t length) {
   if (length > 16) return memcmp(a, b, length) == 0;
-  if (length >= 8) {
-    std::uint64_t a0, b0, a1, b1;
-    memcpy(&a0, a, 8);
-    memcpy(&b0, b, 8);
-    memcpy(&a1, a + length - 8, 8);
-    memcpy(&b1, b + length - 8, 8);
-    return a0 == b0 && a1 == b1;
-  }
-  if (length >= 4) {
-    std::uint32_t a0, b0, a1, b1;
-    memcpy(&a0, a, 4);
-    memcpy(&b0, b, 4);
-    memcpy(&a1, a + length - 4, 4);
-    memcpy(&b1, b + length - 4, 4);
-    return a0 == b0 && a1 == b1;
-  }
+  if (length >= 8) return SameEnds<std::uint64_t>(a, b, length);
+  if (length >= 4) return SameEnds<std::uint32_t>(a, b, length);
   for (std::size_t i = 0; i < length; ++i) {
     if (a[i] != b[i]) return false;
   }
