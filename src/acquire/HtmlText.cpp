@@ -7,6 +7,7 @@
 #endif
 
 #include <climits>
+#include <utility>
 
 #include "acquire/ConvertOptions.h"
 
@@ -83,6 +84,69 @@ void RewriteImages(std::string_view text, std::string_view prefix, std::string& 
     pos = close + kTagEnd.size();
   }
   out.append(text.substr(pos));
+}
+
+// The clean-up markers, as bits.
+constexpr unsigned kMarkLink = 1;
+constexpr unsigned kMarkImageHttp = 2;
+constexpr unsigned kMarkImageRelative = 4;
+constexpr unsigned kMarkSpaces = 8;  // two spaces in a row
+constexpr unsigned kMarkBrSpaceBr = 16;
+
+// Which of the `wanted` markers occur in `text`, in one pass: every marker
+// but the spaces starts with "<", so only the "<" and the space pairs are
+// looked at.
+unsigned MarkersIn(std::string_view text, unsigned wanted) {
+  unsigned found = 0;
+  if (wanted == 0) return found;
+  const char* const base = text.data();
+  const std::size_t size = text.size();
+  auto at = [&](std::size_t i) {
+    if (base[i] == ' ') {
+      if (i + 1 < size && base[i + 1] == ' ') found |= kMarkSpaces;
+      return;
+    }
+    const std::string_view rest(base + i, size - i);
+    if (rest.starts_with(kLinkOpen)) {
+      found |= kMarkLink;
+    } else if (rest.starts_with(kImageHttp)) {
+      found |= kMarkImageHttp;
+    } else if (rest.starts_with(kImageRelative)) {
+      found |= kMarkImageRelative;
+    } else if (rest.starts_with(kBrSpaceBr)) {
+      found |= kMarkBrSpaceBr;
+    }
+  };
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i open = _mm_set1_epi8('<');
+  const __m128i space = _mm_set1_epi8(' ');
+  // Sixteen positions at once while the bytes up to five after each are in
+  // the text. A "<" counts when "a" or "i" follows it, or another "<" five
+  // bytes on, so that the many lone "<br>" are passed over.
+  for (; size - i >= 21; i += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i));
+    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i + 1));
+    const __m128i fifth = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i + 5));
+    const __m128i tag = _mm_and_si128(
+        _mm_cmpeq_epi8(block, open),
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(next, _mm_set1_epi8('a')), _mm_cmpeq_epi8(next, _mm_set1_epi8('i'))),
+                     _mm_cmpeq_epi8(fifth, open)));
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_or_si128(tag, _mm_and_si128(_mm_cmpeq_epi8(block, space), _mm_cmpeq_epi8(next, space)))));
+    for (; mask != 0; mask &= mask - 1) {
+      at(i + static_cast<std::size_t>(__builtin_ctz(mask)));
+      if ((found & wanted) == wanted) return found & wanted;
+    }
+  }
+#endif
+  for (; i < size; ++i) {
+    if (base[i] == '<' || base[i] == ' ') {
+      at(i);
+      if ((found & wanted) == wanted) return found & wanted;
+    }
+  }
+  return found & wanted;
 }
 
 }  // namespace
@@ -280,28 +344,35 @@ std::string_view MessageCleaner::Clean(std::string_view message, const Steps& st
     holder = (holder == &first_) ? &second_ : &first_;
     return *holder;
   };
-  if (Contains(current, kLinkOpen)) {
+  // The markers are looked for together, and again in the text a step made.
+  unsigned wanted = kMarkLink | kMarkImageHttp | kMarkImageRelative | (steps.removeHalfSpace ? kMarkSpaces : 0U) |
+                    (steps.fixBrBr ? kMarkBrSpaceBr : 0U);
+  unsigned present = MarkersIn(current, wanted);
+  auto done = [&](unsigned step) {
+    wanted &= ~step;
+    present = MarkersIn(current, wanted);
+  };
+  if ((present & kMarkLink) != 0) {
     std::string& out = spare();
     StripLinks(current, out);
     current = out;
+    done(kMarkLink);
   }
-  for (std::string_view prefix : {kImageHttp, kImageRelative}) {
-    if (Contains(current, prefix)) {
+  for (const auto& [prefix, mark] : {std::pair{kImageHttp, kMarkImageHttp}, std::pair{kImageRelative, kMarkImageRelative}}) {
+    if ((present & mark) != 0) {
       std::string& out = spare();
       RewriteImages(current, prefix, out);
       current = out;
+      done(mark);
     }
   }
-  if (steps.removeHalfSpace) {
-    std::string* previous = holder;
+  if ((present & kMarkSpaces) != 0) {
     std::string& out = spare();
-    if (CollapseSpaces(current, out)) {
-      current = out;
-    } else {
-      holder = previous;
-    }
+    CollapseSpaces(current, out);
+    current = out;
+    done(kMarkSpaces);
   }
-  if (steps.fixBrBr && Contains(current, kBrSpaceBr)) {
+  if ((present & kMarkBrSpaceBr) != 0) {
     std::string& out = spare();
     ReplaceAll(current, kBrSpaceBr, kBrTwoSpacesBr, out);
     current = out;

@@ -154,6 +154,38 @@ TEST(HtmlText, CleanerResultsStayValidAcrossSteps) {
             std::string("sssp://i sssp://j <br>  <br><br><br>x<br><br>"));
 }
 
+TEST(HtmlText, CleanerFindsMarkersAtEveryOffset) {
+  // Each marker at every offset of a long message, so that it falls on
+  // every place of a block the search reads at once, and in the tail.
+  const struct {
+    std::string marker;
+    std::string cleaned;
+  } rows[] = {
+      {"  ", " "},
+      {"<br> <br>", "<br>  <br>"},
+      {"<a href=\"http://x\">t</a>", "t"},
+      {"<img src=\"http://i\">", "sssp://i"},
+      {"<img src=\"//j\">", "sssp://j"},
+  };
+  MessageCleaner cleaner;
+  for (const auto& row : rows) {
+    for (std::size_t before = 0; before < 40; ++before) {
+      const std::string head(before, 'h');
+      const std::string tail = "<br>t";
+      EXPECT_EQ(cleaner.Clean(head + row.marker + tail, {true, true, false}), head + row.cleaned + tail)
+          << row.marker << " after " << before;
+    }
+  }
+}
+
+TEST(HtmlText, CleanerLooksAgainAtTheTextAStepMade) {
+  MessageCleaner cleaner;
+  // Taking out a link brings spaces or line breaks together.
+  EXPECT_EQ(cleaner.Clean("a <a href=\"http://x\"></a> b", {true, false, false}), "a b");
+  EXPECT_EQ(cleaner.Clean("<br> <a href=\"http://x\"></a><br>", {false, true, false}), "<br>  <br>");
+  EXPECT_EQ(cleaner.Clean("<a href=\"http://x\"><img src=\"//j\"></a>", {false, false, false}), "sssp://j");
+}
+
 TEST(HtmlText, DecodesProtectedAddresses) {
   EXPECT_EQ(DecodeProtectedEmail(Protect("info@example.com", 0x5a)), "info@example.com");
   EXPECT_EQ(DecodeProtectedEmail(Protect("x", 0xff) + "a"), "x");  // odd count: last digit ignored
