@@ -1,5 +1,6 @@
 #include "platform/ByteSearch.h"
 
+#include <cstdint>
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__SSE2__)
@@ -16,12 +17,35 @@ namespace tav {
 // searches end within a few hundred bytes.
 namespace {
 
+// Whether the `n` bytes at a and b are the same. Short compares are done
+// inline with two overlapping loads instead of a call.
+inline bool SameBytes(const char* a, const char* b, std::size_t n) {
+  if (n >= 8 && n <= 16) {
+    std::uint64_t a0, a1, b0, b1;
+    memcpy(&a0, a, 8);
+    memcpy(&b0, b, 8);
+    memcpy(&a1, a + n - 8, 8);
+    memcpy(&b1, b + n - 8, 8);
+    return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+  }
+#if defined(__SSE2__)
+  if (n > 16 && n <= 32) {
+    const __m128i x = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)),
+                                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)));
+    const __m128i y = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + n - 16)),
+                                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + n - 16)));
+    return _mm_movemask_epi8(_mm_and_si128(x, y)) == 0xFFFF;
+  }
+#endif
+  return memcmp(a, b, n) == 0;
+}
+
 // The first match starting in [p, last], or null; `n` is at least 2.
 const char* FindFrom(const char* p, const char* last, const char* needle, std::size_t n) {
   const char first = needle[0];
   const char lastByte = needle[n - 1];
   for (; p <= last; ++p) {
-    if (*p == first && p[n - 1] == lastByte && memcmp(p + 1, needle + 1, n - 2) == 0) return p;
+    if (*p == first && p[n - 1] == lastByte && SameBytes(p + 1, needle + 1, n - 2)) return p;
   }
   return nullptr;
 }
@@ -41,7 +65,7 @@ __attribute__((target("avx2"))) const char* FindWide(const char* p, const char* 
         _mm256_and_si256(_mm256_cmpeq_epi8(head, firstSet), _mm256_cmpeq_epi8(tail, lastSet))));
     while (mask != 0) {
       const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
-      if (n == 2 || memcmp(p + bit + 1, needle + 1, n - 2) == 0) return p + bit;
+      if (SameBytes(p + bit + 1, needle + 1, n - 2)) return p + bit;
       mask &= mask - 1;
     }
     p += 32;
@@ -61,7 +85,7 @@ const char* FindNarrow(const char* p, const char* last, const char* needle, std:
         _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(head, firstSet), _mm_cmpeq_epi8(tail, lastSet))));
     while (mask != 0) {
       const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
-      if (n == 2 || memcmp(p + bit + 1, needle + 1, n - 2) == 0) return p + bit;
+      if (SameBytes(p + bit + 1, needle + 1, n - 2)) return p + bit;
       mask &= mask - 1;
     }
     p += 16;
