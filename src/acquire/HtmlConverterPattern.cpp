@@ -181,7 +181,8 @@ class PatternConverter {
     const char* from = post->startp[3];
     const char* to = post->startp[static_cast<std::size_t>(messageGroup)];
     if (from == nullptr || to == nullptr || to < from) return;
-    if (!MayMatch(beTexts_, from, to) || engine_.BMatch(set_.be.Narrow(), from, to, be_.Out(), message_) <= 0) return;
+    if (!MayMatch(beTexts_, from, to)) return;
+    if (engine_.BMatch(set_.be.Narrow(), from, to, be_.Out(), message_) <= 0) return;
     std::string beText = "BE:";
     beText.append(CutField(Group(be_.Get(), 1)));
     beText.push_back('-');

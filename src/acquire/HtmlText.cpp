@@ -358,7 +358,8 @@ std::string_view MessageCleaner::Clean(std::string_view message, const Steps& st
     current = out;
     done(kMarkLink);
   }
-  for (const auto& [prefix, mark] : {std::pair{kImageHttp, kMarkImageHttp}, std::pair{kImageRelative, kMarkImageRelative}}) {
+  for (const auto& [prefix, mark] :
+       {std::pair{kImageHttp, kMarkImageHttp}, std::pair{kImageRelative, kMarkImageRelative}}) {
     if ((present & mark) != 0) {
       std::string& out = spare();
       RewriteImages(current, prefix, out);
