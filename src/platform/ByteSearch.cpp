@@ -50,6 +50,26 @@ const char* FindFrom(const char* p, const char* last, const char* needle, std::s
   return nullptr;
 }
 
+const char* FindNarrow(const char* p, const char* last, const char* needle, std::size_t n) {
+#if defined(__SSE2__)
+  const __m128i firstSet = _mm_set1_epi8(needle[0]);
+  const __m128i lastSet = _mm_set1_epi8(needle[n - 1]);
+  while (last - p >= 15) {
+    const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 1));
+    auto mask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(head, firstSet), _mm_cmpeq_epi8(tail, lastSet))));
+    while (mask != 0) {
+      const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
+      if (SameBytes(p + bit + 1, needle + 1, n - 2)) return p + bit;
+      mask &= mask - 1;
+    }
+    p += 16;
+  }
+#endif
+  return FindFrom(p, last, needle, n);
+}
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define TAV_FIND_AVX2 1
 __attribute__((target("avx2"))) const char* FindWide(const char* p, const char* last, const char* needle,
@@ -70,29 +90,10 @@ __attribute__((target("avx2"))) const char* FindWide(const char* p, const char* 
     }
     p += 32;
   }
-  return FindFrom(p, last, needle, n);
+  // Fewer than thirty-two starts left: sixteen at a time, then one by one.
+  return FindNarrow(p, last, needle, n);
 }
 #endif
-
-const char* FindNarrow(const char* p, const char* last, const char* needle, std::size_t n) {
-#if defined(__SSE2__)
-  const __m128i firstSet = _mm_set1_epi8(needle[0]);
-  const __m128i lastSet = _mm_set1_epi8(needle[n - 1]);
-  while (last - p >= 15) {
-    const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 1));
-    auto mask = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(head, firstSet), _mm_cmpeq_epi8(tail, lastSet))));
-    while (mask != 0) {
-      const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
-      if (SameBytes(p + bit + 1, needle + 1, n - 2)) return p + bit;
-      mask &= mask - 1;
-    }
-    p += 16;
-  }
-#endif
-  return FindFrom(p, last, needle, n);
-}
 
 using FindFunction = const char* (*)(const char*, const char*, const char*, std::size_t);
 

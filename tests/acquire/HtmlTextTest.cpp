@@ -29,6 +29,22 @@ TEST(HtmlText, FindsBetweenMarkers) {
   EXPECT_EQ(Find("abc", "c", 9), npos);
 }
 
+TEST(HtmlText, FindsNeedlesOfEveryLengthPastNearMisses) {
+  // Each needle length, with a copy that differs in one byte before the
+  // real needle, so that every compare length and differing place is met.
+  for (std::size_t length = 2; length <= 40; ++length) {
+    std::string needle;
+    for (std::size_t i = 0; i < length; ++i) needle.push_back(static_cast<char>('a' + i % 26));
+    for (std::size_t differs = 0; differs < length; ++differs) {
+      std::string nearMiss = needle;
+      nearMiss[differs] = '#';
+      const std::string text = "--" + nearMiss + std::string(differs, '-') + needle + "--";
+      EXPECT_EQ(Find(text, needle), 2 + length + differs) << length << " differing at " << differs;
+      EXPECT_EQ(Find(text.substr(0, text.size() - 3), needle), npos) << length << " differing at " << differs;
+    }
+  }
+}
+
 // The searches test whole blocks of positions at once; a match, a near miss
 // or a line end is found wherever it falls against those blocks.
 TEST(HtmlText, FindsMarkersAndLineEndsAtEveryOffset) {
