@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "acquire/DatLineWriter.h"
 #include "acquire/HtmlConverter.h"
@@ -42,20 +43,21 @@ std::string WithoutLineEnds(std::string_view page) {
 }
 
 // First every "><" becomes two spaces, then every remaining tag one space;
-// a "<" that is never closed is left as it is.
-std::string DateWithoutTags(std::string_view date) {
-  std::string spaced;
-  spaced.reserve(date.size());
+// a "<" that is never closed is left as it is. `spaced` holds the first
+// step's text; a date without any "<" is left as it is.
+void RemoveDateTags(std::string& date, std::string& spaced, std::string& out) {
+  if (date.find('<') == npos) return;
+  std::string_view text(date);
+  spaced.clear();
   std::size_t pos = 0;
-  for (std::size_t hit = Find(date, "><"); hit != npos; hit = Find(date, "><", pos)) {
-    spaced.append(date.substr(pos, hit - pos));
+  for (std::size_t hit = Find(text, "><"); hit != npos; hit = Find(text, "><", pos)) {
+    spaced.append(text.substr(pos, hit - pos));
     spaced.append("  ");
     pos = hit + 2;
   }
-  spaced.append(date.substr(pos));
+  spaced.append(text.substr(pos));
 
-  std::string out;
-  out.reserve(spaced.size());
+  out.clear();
   pos = 0;
   while (pos < spaced.size()) {
     const std::size_t open = spaced.find('<', pos);
@@ -68,7 +70,7 @@ std::string DateWithoutTags(std::string_view date) {
     out.push_back(' ');
     pos = close + 1;
   }
-  return out;
+  date.swap(out);
 }
 
 class PatternConverter {
@@ -76,7 +78,8 @@ class PatternConverter {
   PatternConverter(const HtmlConvertOptions& options, const CRegexpPatternInfo& set, const CBregOnig& engine,
                    DatLineWriter& writer)
       : options_(options), set_(set), engine_(engine), writer_(writer), res_(engine), mailName_(engine),
-        name_(engine), be_(engine) {}
+        name_(engine), be_(engine), mailNameTexts_(RequiredTexts(set.mailName.Narrow())),
+        nameTexts_(RequiredTexts(set.name.Narrow())), beTexts_(RequiredTexts(set.be.Narrow())) {}
 
   // Reads the title; returns 0, -1 or -11 and where the posts begin.
   int ReadTitle(std::string_view text, std::size_t& postsStart) {
@@ -122,6 +125,14 @@ class PatternConverter {
     return next > at ? next : nullptr;
   }
 
+  // Whether [start, end) holds every text a match must contain. A search
+  // left out for lack of one is taken as finding nothing: these searches
+  // only tell a match from anything else.
+  static bool MayMatch(const std::vector<std::string>& texts, const char* start, const char* end) {
+    const std::string_view text(start, static_cast<std::size_t>(end - start));
+    return std::all_of(texts.begin(), texts.end(), [text](const std::string& t) { return Contains(text, t); });
+  }
+
   int HandlePost(const BRegexp* post, int* lastPost) {
     const int number = html::ReadNumber(Group(post, 1));
     if (lastPost != nullptr) *lastPost = number;
@@ -129,13 +140,14 @@ class PatternConverter {
     const int messageGroup = post->nparens;
 
     ReadNameAndMail(CutField(Group(post, 2)));
-    std::string date(CutField(Group(post, 3)));
+    std::string& date = date_;
+    date.assign(CutField(Group(post, 3)));
     if (post->nparens == 5) {
       date.push_back(' ');
       date.append(CutField(Group(post, 4)));
     }
     AppendBe(post, messageGroup, date);
-    date = DateWithoutTags(date);
+    RemoveDateTags(date, spaced_, dateScratch_);
 
     const std::string_view message =
         cleaner_.Clean(CutField(Group(post, messageGroup)), {options_.removeHalfSpace, options_.fixBrBr, false});
@@ -143,16 +155,19 @@ class PatternConverter {
   }
 
   void ReadNameAndMail(std::string_view element) {
-    element_.assign(element);
-    if (options_.removeHalfSpace) html::CollapseSpacesIn(element_, scratch_);
-    const char* start = element_.data();
-    const char* end = start + element_.size();
-    if (engine_.BMatch(set_.mailName.Narrow(), start, end, mailName_.Out(), message_) > 0) {
+    // An absent group is matched as empty text, never as no text at all.
+    if (element.data() == nullptr) element = std::string_view("", 0);
+    if (options_.removeHalfSpace && html::CollapseSpaces(element, scratch_)) element = scratch_;
+    const char* start = element.data();
+    const char* end = start + element.size();
+    if (MayMatch(mailNameTexts_, start, end) &&
+        engine_.BMatch(set_.mailName.Narrow(), start, end, mailName_.Out(), message_) > 0) {
       mailText_.assign(Group(mailName_.Get(), 1));
       // A mail link hidden by the board's e-mail protection.
       if (auto address = html::ProtectedEmailOf(mailText_)) mailText_ = std::move(*address);
       nameText_.assign(Group(mailName_.Get(), 2));
-    } else if (engine_.BMatch(set_.name.Narrow(), start, end, name_.Out(), message_) > 0) {
+    } else if (MayMatch(nameTexts_, start, end) &&
+               engine_.BMatch(set_.name.Narrow(), start, end, name_.Out(), message_) > 0) {
       nameText_.assign(Group(name_.Get(), 1));
       mailText_.clear();
     } else {
@@ -166,6 +181,7 @@ class PatternConverter {
     const char* from = post->startp[3];
     const char* to = post->startp[static_cast<std::size_t>(messageGroup)];
     if (from == nullptr || to == nullptr || to < from) return;
+    if (!MayMatch(beTexts_, from, to)) return;
     if (engine_.BMatch(set_.be.Narrow(), from, to, be_.Out(), message_) <= 0) return;
     std::string beText = "BE:";
     beText.append(CutField(Group(be_.Get(), 1)));
@@ -186,9 +202,15 @@ class PatternConverter {
   BRegexpHolder mailName_;
   BRegexpHolder name_;
   BRegexpHolder be_;
+  // Texts every match of the mail-and-name, name and BE patterns contains.
+  const std::vector<std::string> mailNameTexts_;
+  const std::vector<std::string> nameTexts_;
+  const std::vector<std::string> beTexts_;
   html::MessageCleaner cleaner_;
-  std::string element_;
   std::string scratch_;
+  std::string date_;
+  std::string spaced_;
+  std::string dateScratch_;
   std::string nameText_;
   std::string mailText_;
   char message_[kBregMessageSize] = {};

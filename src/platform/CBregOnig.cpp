@@ -3,6 +3,7 @@
 #include <oniguruma.h>
 
 #include <algorithm>
+#include <iterator>
 #include <cctype>
 #include <cstring>
 #include <mutex>
@@ -69,6 +70,46 @@ std::mutex& CompileMutex() {
   return mutex;
 }
 
+// Compiled patterns kept across handles, keyed by their pattern text: a
+// handle released gives its compiled pattern back, and the next handle for
+// the same text takes it instead of compiling again. Each compiled pattern
+// is used by one handle at a time. The oldest are dropped past kKept.
+class CompiledPool {
+ public:
+  static CompiledPool& Instance() {
+    static CompiledPool* pool = new CompiledPool;  // never destroyed: threads may release late
+    return *pool;
+  }
+
+  std::unique_ptr<BRegexp::Compiled> Take(std::string_view pattern) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = kept_.rbegin(); it != kept_.rend(); ++it) {
+      if ((*it)->pattern == pattern) {
+        std::unique_ptr<BRegexp::Compiled> compiled = std::move(*it);
+        kept_.erase(std::next(it).base());
+        return compiled;
+      }
+    }
+    return nullptr;
+  }
+
+  void Give(std::unique_ptr<BRegexp::Compiled> compiled) {
+    if (compiled == nullptr) return;
+    std::unique_ptr<BRegexp::Compiled> dropped;  // freed outside the lock
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (kept_.size() >= kKept) {
+      dropped = std::move(kept_.front());
+      kept_.erase(kept_.begin());
+    }
+    kept_.push_back(std::move(compiled));
+  }
+
+ private:
+  static constexpr std::size_t kKept = 64;
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<BRegexp::Compiled>> kept_;
+};
+
 // Splits "/expression/flags" (or "m<d>expression<d>flags" with another
 // delimiter) into the expression and its flags. Escaped characters and
 // double-byte characters are stepped over whole, so neither "\/" nor a trail
@@ -114,11 +155,29 @@ std::string ExpressionWithFlags(std::string_view expression, std::string_view fl
   return result;
 }
 
+// `rx` set up for `compiled`; the pattern it held before goes back to the pool.
+BRegexp* Install(BRegexp& rx, std::unique_ptr<BRegexp::Compiled> compiled) {
+  CompiledPool::Instance().Give(std::move(rx.compiled));
+  rx.compiled = std::move(compiled);
+  rx.nparens = onig_number_of_captures(rx.compiled->regex);
+  rx.startp.assign(static_cast<std::size_t>(rx.nparens) + 1, nullptr);
+  rx.endp.assign(static_cast<std::size_t>(rx.nparens) + 1, nullptr);
+  return &rx;
+}
+
 // The handle to match `pattern` with: *handle when it already holds that
 // pattern, else *handle (or a new handle) compiled afresh. Null on an error.
 BRegexp* PrepareHandle(std::string_view pattern, BRegexp** handle, char* message) {
   BRegexp* rx = *handle;
   if (rx != nullptr && rx->compiled != nullptr && rx->compiled->pattern == pattern) return rx;
+
+  if (auto kept = CompiledPool::Instance().Take(pattern)) {
+    if (rx == nullptr) {
+      rx = new BRegexp;
+      *handle = rx;
+    }
+    return Install(*rx, std::move(kept));
+  }
 
   std::string_view expression;
   std::string_view flags;
@@ -162,11 +221,7 @@ BRegexp* PrepareHandle(std::string_view pattern, BRegexp** handle, char* message
       compiled->simple.reset();
     }
   }
-  rx->compiled = std::move(compiled);
-  rx->nparens = onig_number_of_captures(rx->compiled->regex);
-  rx->startp.assign(static_cast<std::size_t>(rx->nparens) + 1, nullptr);
-  rx->endp.assign(static_cast<std::size_t>(rx->nparens) + 1, nullptr);
-  return rx;
+  return Install(*rx, std::move(compiled));
 }
 
 // The fast matcher's budget for a search of `length` bytes: a few passes
@@ -391,7 +446,11 @@ int CBregOnig::BSplit(std::string_view pattern, const char* start, const char* e
   return static_cast<int>(rx->splitp.size());
 }
 
-void CBregOnig::BRegfree(BRegexp* handle) const { delete handle; }
+void CBregOnig::BRegfree(BRegexp* handle) const {
+  if (handle == nullptr) return;
+  CompiledPool::Instance().Give(std::move(handle->compiled));
+  delete handle;
+}
 
 const char* CBregOnig::BRegexpVersion(int) const { return loaded_ ? onig_version() : ""; }
 

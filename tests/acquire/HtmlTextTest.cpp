@@ -29,6 +29,22 @@ TEST(HtmlText, FindsBetweenMarkers) {
   EXPECT_EQ(Find("abc", "c", 9), npos);
 }
 
+TEST(HtmlText, FindsNeedlesOfEveryLengthPastNearMisses) {
+  // Each needle length, with a copy that differs in one byte before the
+  // real needle, so that every compare length and differing place is met.
+  for (std::size_t length = 2; length <= 40; ++length) {
+    std::string needle;
+    for (std::size_t i = 0; i < length; ++i) needle.push_back(static_cast<char>('a' + i % 26));
+    for (std::size_t differs = 0; differs < length; ++differs) {
+      std::string nearMiss = needle;
+      nearMiss[differs] = '#';
+      const std::string text = "--" + nearMiss + std::string(differs, '-') + needle + "--";
+      EXPECT_EQ(Find(text, needle), 2 + length + differs) << length << " differing at " << differs;
+      EXPECT_EQ(Find(text.substr(0, text.size() - 3), needle), npos) << length << " differing at " << differs;
+    }
+  }
+}
+
 // The searches test whole blocks of positions at once; a match, a near miss
 // or a line end is found wherever it falls against those blocks.
 TEST(HtmlText, FindsMarkersAndLineEndsAtEveryOffset) {
@@ -152,6 +168,38 @@ TEST(HtmlText, CleanerResultsStayValidAcrossSteps) {
   EXPECT_EQ(cleaner.Clean(message, {true, true, true}), std::string("sssp://i sssp://j <br>  <br><br><br>"));
   EXPECT_EQ(cleaner.Clean(message + "x<br><br>", {true, true, true}),
             std::string("sssp://i sssp://j <br>  <br><br><br>x<br><br>"));
+}
+
+TEST(HtmlText, CleanerFindsMarkersAtEveryOffset) {
+  // Each marker at every offset of a long message, so that it falls on
+  // every place of a block the search reads at once, and in the tail.
+  const struct {
+    std::string marker;
+    std::string cleaned;
+  } rows[] = {
+      {"  ", " "},
+      {"<br> <br>", "<br>  <br>"},
+      {"<a href=\"http://x\">t</a>", "t"},
+      {"<img src=\"http://i\">", "sssp://i"},
+      {"<img src=\"//j\">", "sssp://j"},
+  };
+  MessageCleaner cleaner;
+  for (const auto& row : rows) {
+    for (std::size_t before = 0; before < 40; ++before) {
+      const std::string head(before, 'h');
+      const std::string tail = "<br>t";
+      EXPECT_EQ(cleaner.Clean(head + row.marker + tail, {true, true, false}), head + row.cleaned + tail)
+          << row.marker << " after " << before;
+    }
+  }
+}
+
+TEST(HtmlText, CleanerLooksAgainAtTheTextAStepMade) {
+  MessageCleaner cleaner;
+  // Taking out a link brings spaces or line breaks together.
+  EXPECT_EQ(cleaner.Clean("a <a href=\"http://x\"></a> b", {true, false, false}), "a b");
+  EXPECT_EQ(cleaner.Clean("<br> <a href=\"http://x\"></a><br>", {false, true, false}), "<br>  <br>");
+  EXPECT_EQ(cleaner.Clean("<a href=\"http://x\"><img src=\"//j\"></a>", {false, false, false}), "sssp://j");
 }
 
 TEST(HtmlText, DecodesProtectedAddresses) {

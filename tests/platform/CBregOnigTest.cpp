@@ -216,5 +216,42 @@ TEST(BregOnigThreads, HandlesOfSeveralThreadsDoNotMeet) {
   EXPECT_EQ(failures, (std::vector<int>{0, 0, 0, 0}));
 }
 
+TEST(BregOnigThreads, CompiledPatternsKeptAcrossHandlesStayApart) {
+  // Released handles leave their compiled patterns for the next handle of
+  // the same text; each thread keeps switching between patterns that
+  // differ in text and group count, so a pattern handed to the wrong
+  // handle would show in the groups.
+  const struct {
+    const char* pattern;
+    int groups;
+    const char* group1;
+  } rows[] = {
+      {"/<b>(\\d)<\\/b>/", 1, "7"},
+      {"/<b>(\\d)<\\/(b)>/", 2, "7"},
+      {"/<(b)>/", 1, "b"},
+      {"/<b>(\\d)<\\/b>/i", 1, "7"},
+  };
+  CBregOnig engine(true);
+  const std::string text = "x<b>7</b>";
+  std::vector<std::thread> threads;
+  std::vector<int> failures(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 200; ++i) {
+        const auto& row = rows[static_cast<std::size_t>(i + t) % std::size(rows)];
+        BRegexpHolder holder(engine);
+        char message[kBregMessageSize];
+        if (engine.BMatch(row.pattern, text.data(), text.data() + text.size(), holder.Out(), message) != 1 ||
+            holder.Get()->nparens != row.groups ||
+            std::string(holder.Get()->startp[1], holder.Get()->endp[1]) != row.group1) {
+          ++failures[static_cast<std::size_t>(t)];
+        }
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failures, (std::vector<int>{0, 0, 0, 0}));
+}
+
 }  // namespace
 }  // namespace tav
