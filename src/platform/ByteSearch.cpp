@@ -117,9 +117,7 @@ const char* FindNarrow(const char* /*base*/, const char* p, const char* last, co
   return FindFrom(p, last, needle, n);
 }
 
-using FindFunction = const char* (*)(const char*, const char*, const char*, const char*, std::size_t);
-
-FindFunction ChooseFind() {
+byte_search::BlockSearch ChooseFind() {
 #if defined(TAV_FIND_AVX2)
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx2")) return &FindWide;
@@ -127,21 +125,16 @@ FindFunction ChooseFind() {
   return &FindNarrow;
 }
 
+const char* ChooseAndFind(const char* base, const char* from, const char* last, const char* needle, std::size_t n) {
+  const byte_search::BlockSearch search = ChooseFind();
+  byte_search::chosen.store(search, std::memory_order_relaxed);
+  return search(base, from, last, needle, n);
+}
+
 }  // namespace
 
-std::size_t FindBytes(std::string_view hay, std::string_view needle, std::size_t from) {
-  if (from > hay.size() || needle.size() > hay.size() - from) return std::string_view::npos;
-  if (needle.empty()) return from;
-  const char* const base = hay.data();
-  if (needle.size() == 1) {
-    const void* hit = memchr(base + from, needle[0], hay.size() - from);
-    return hit == nullptr ? std::string_view::npos : static_cast<std::size_t>(static_cast<const char*>(hit) - base);
-  }
-  // The last position a match can start at.
-  const char* const last = base + (hay.size() - needle.size());
-  static const FindFunction find = ChooseFind();
-  const char* const hit = find(base, base + from, last, needle.data(), needle.size());
-  return hit == nullptr ? std::string_view::npos : static_cast<std::size_t>(hit - base);
-}
+// Constant-initialised, so that a search made while other files' statics
+// are being set up finds it ready.
+constinit std::atomic<byte_search::BlockSearch> byte_search::chosen{&ChooseAndFind};
 
 }  // namespace tav
