@@ -140,7 +140,7 @@ int ClearPostConverter::HandlePost(std::string_view block, int* lastPost) {
     if (close != npos && close >= from) ReadNameAndMail(CutField(header.substr(from, close - from)));
   }
 
-  date_ = html::ConvertBeScriptLink(CutField(header.substr(dateFrom, dateEnd - dateFrom)));
+  html::ConvertBeScriptLink(CutField(header.substr(dateFrom, dateEnd - dateFrom)), date_);
   if (const auto id = Between(header.substr(dateEnd), kIdOpen, kSpanClose)) {
     date_.push_back(' ');
     date_.append(CutField(*id));
@@ -187,7 +187,7 @@ void ClearPostConverter::ReadNameAndMail(std::string_view element) {
       name.append(bold.substr(linkClose + 4));
     }
   }
-  name_ = html::DecodeEmailSpans(name);
+  html::DecodeEmailSpans(name, name_);
   ShortenSpaces(name_);
   ShortenSpaces(mail_);
 }

@@ -26,10 +26,7 @@ namespace {
 // failing search of the lazy post patterns over a one-line page costs far
 // more than these scans.
 bool MayMatch(std::string_view pattern, std::string_view text) {
-  for (const std::string& needed : RequiredTexts(pattern)) {
-    if (!html::Contains(text, needed)) return false;
-  }
-  return true;
+  return html::ContainsAll(text, RequiredTexts(pattern));
 }
 
 // The number element all three marker layouts share, and what stands

@@ -281,12 +281,7 @@ class DlConverter {
     const std::size_t boldClose = namePart.rfind("</b>");
     if (boldOpen == npos || boldClose < boldOpen + 3) return kConvertNoBold;
     const std::string_view name = std::string_view(namePart).substr(boldOpen + 3, boldClose - boldOpen - 3);
-    // Only a name with a protected e-mail span changes when decoded.
-    if (Contains(name, kEmailSpanClass)) {
-      name_ = html::DecodeEmailSpans(name);
-    } else {
-      name_.assign(name);
-    }
+    html::DecodeEmailSpans(name, name_);
     ShortenSpaces(name_);
 
     mail_.clear();
@@ -304,12 +299,7 @@ class DlConverter {
     const std::size_t dd = Find(post, kDd, dateStart);
     if (dd == npos) return kConvertNoDateOrMessage;
     const std::string_view date = CutField(post.substr(dateStart, dd - dateStart));
-    // Only a date with a BE link changes when converted.
-    if (Contains(date, html::kBeScriptLinkOpen)) {
-      date_ = html::ConvertBeScriptLink(date);
-    } else {
-      date_.assign(date);
-    }
+    html::ConvertBeScriptLink(date, date_);
     const std::string_view message = Clean(post.substr(dd + kDd.size()));
     return writer_.AddPost(name_, mail_, date_, message) ? 0 : kConvertOutputFull;
   }

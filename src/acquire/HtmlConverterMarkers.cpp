@@ -138,7 +138,7 @@ class MarkerConverter {
 
     const auto date = Between(block, markers_.dateOpen, markers_.dateClose);
     if (!date) return kConvertNoDateOrMessage;
-    date_ = html::ConvertBeScriptLink(CutField(*date));
+    html::ConvertBeScriptLink(CutField(*date), date_);
     if (!markers_.idOpen.empty()) {
       if (const auto id = Between(block, markers_.idOpen, markers_.idClose)) {
         date_.push_back(' ');

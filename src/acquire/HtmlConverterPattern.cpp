@@ -129,8 +129,7 @@ class PatternConverter {
   // left out for lack of one is taken as finding nothing: these searches
   // only tell a match from anything else.
   static bool MayMatch(const std::vector<std::string>& texts, const char* start, const char* end) {
-    const std::string_view text(start, static_cast<std::size_t>(end - start));
-    return std::all_of(texts.begin(), texts.end(), [text](const std::string& t) { return Contains(text, t); });
+    return html::ContainsAll(std::string_view(start, static_cast<std::size_t>(end - start)), texts);
   }
 
   int HandlePost(const BRegexp* post, int* lastPost) {

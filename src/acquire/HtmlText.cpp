@@ -25,6 +25,7 @@ constexpr std::string_view kBrTwoSpacesBr = "<br>  <br>";
 constexpr std::string_view kBrBr = "<br><br>";
 constexpr std::string_view kEmailSpan = "<span class=\"__cf_email__\" data-cfemail=\"";
 constexpr std::string_view kScriptEnd = "</script>";
+constexpr std::string_view kBeScriptLinkOpen = "<a href=\"javascript:be(";
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -202,7 +203,17 @@ std::string ConvertBe(std::string_view text, std::string_view prefix, std::strin
 }
 
 std::string ConvertBeScriptLink(std::string_view text) {
-  return ConvertBe(text, kBeScriptLinkOpen, ");\">?", false);
+  std::string out;
+  ConvertBeScriptLink(text, out);
+  return out;
+}
+
+void ConvertBeScriptLink(std::string_view text, std::string& out) {
+  if (Contains(text, kBeScriptLinkOpen)) {
+    out = ConvertBe(text, kBeScriptLinkOpen, ");\">?", false);
+  } else {
+    out.assign(text);
+  }
 }
 
 std::string ConvertBeProfileLink(std::string_view text, std::string_view profileHost) {
@@ -239,8 +250,17 @@ std::optional<std::string> ProtectedEmailOf(std::string_view linkTarget) {
 }
 
 std::string DecodeEmailSpans(std::string_view name) {
-  if (!Contains(name, kEmailSpan)) return std::string(name);
   std::string out;
+  DecodeEmailSpans(name, out);
+  return out;
+}
+
+void DecodeEmailSpans(std::string_view name, std::string& out) {
+  if (!Contains(name, kEmailSpan)) {
+    out.assign(name);
+    return;
+  }
+  out.clear();
   std::size_t pos = 0;
   for (;;) {
     const std::size_t span = Find(name, kEmailSpan, pos);
@@ -254,7 +274,6 @@ std::string DecodeEmailSpans(std::string_view name) {
     pos = scriptEnd + kScriptEnd.size();
   }
   out.append(name.substr(pos));
-  return out;
 }
 
 std::string EmailLinkReplacement(std::string_view afterTarget, std::size_t& digitCount) {

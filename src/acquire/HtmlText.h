@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/ByteSearch.h"
 
@@ -19,6 +20,13 @@ inline std::size_t Find(std::string_view hay, std::string_view needle, std::size
   return FindBytes(hay, needle, from);
 }
 inline bool Contains(std::string_view hay, std::string_view needle) { return Find(hay, needle) != npos; }
+// Whether `hay` holds every one of `needles`.
+inline bool ContainsAll(std::string_view hay, const std::vector<std::string>& needles) {
+  for (const std::string& needle : needles) {
+    if (!Contains(hay, needle)) return false;
+  }
+  return true;
+}
 inline bool EndsWith(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
@@ -55,9 +63,10 @@ inline void CollapseSpacesIn(std::string& text, std::string& scratch) {
 // prefix, or with a prefix but no terminator, is returned as it is.
 std::string ConvertBe(std::string_view text, std::string_view prefix, std::string_view terminator,
                       bool cutAtLinkEnd);
-// The BE script link's start: a text without it is left as it is.
-inline constexpr std::string_view kBeScriptLinkOpen = "<a href=\"javascript:be(";
 std::string ConvertBeScriptLink(std::string_view text);
+// The same into `out`, whose buffer is reused: most dates hold no BE link.
+// `text` must not lie in `out`.
+void ConvertBeScriptLink(std::string_view text, std::string& out);
 std::string ConvertBeProfileLink(std::string_view text, std::string_view profileHost);
 
 // Decodes a protected e-mail address from its hexadecimal digits: the first
@@ -73,6 +82,9 @@ std::optional<std::string> ProtectedEmailOf(std::string_view linkTarget);
 
 // Every protected e-mail span of a name replaced by its address.
 std::string DecodeEmailSpans(std::string_view name);
+// The same into `out`, whose buffer is reused: most names hold no such
+// span. `name` must not lie in `out`.
+void DecodeEmailSpans(std::string_view name, std::string& out);
 
 // The post with its "/cdn-cgi/l/email-protection#" link target replaced by
 // "mailto:" and the decoded address. False when the post has no such link.
