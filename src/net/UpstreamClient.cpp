@@ -38,6 +38,10 @@ using Clock = std::chrono::steady_clock;
 // fetch. (The system's HTTP client buffered its socket reads the same way,
 // independently of the block size its callers read with.)
 constexpr int kMinReadBlock = 64 * 1024;
+// curl hands a read over in pieces of at most 16 KB (CURL_MAX_WRITE_SIZE).
+// The pieces of one read go to the reader together once the read is over;
+// should this much gather before that, it goes at once.
+constexpr std::size_t kLargestUnsent = 4 * kMinReadBlock;
 // The most a Content-Length may reserve in advance; longer bodies grow.
 constexpr curl_off_t kMaxReserve = 64 * 1024 * 1024;
 
@@ -362,8 +366,26 @@ class Transfer {
     auto& transfer = *static_cast<Transfer*>(self);
     return transfer.Guarded([&] { return transfer.BodyBytes(data, length); }) ? length : 0;
   }
+  // curl reports progress after every read from the server: what the read
+  // brought goes to the reader first.
   static int OnProgress(void* self, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) {
-    return static_cast<Transfer*>(self)->KeepGoing(downloaded + uploaded) ? 0 : 1;
+    auto& transfer = *static_cast<Transfer*>(self);
+    return transfer.SendUnsent() && transfer.KeepGoing(downloaded + uploaded) ? 0 : 1;
+  }
+
+  // Sends what is waiting for the reader. False, with the reader taken as
+  // stopped, when it does not take it.
+  bool SendUnsent() {
+    if (unsent_.empty()) return true;
+    const bool sent = SendBlock(request_.readerSocket, unsent_.data(), unsent_.size(), waitSeconds_, nullptr,
+                                ctx_.cancel) == SendOutcome::kSent;
+    unsent_.clear();
+    if (!sent) {
+      size_ -= unsentBody_;
+      readerStopped_ = true;
+    }
+    unsentBody_ = 0;
+    return sent;
   }
 
   std::int64_t Size() const { return size_; }
@@ -427,8 +449,9 @@ class Transfer {
   bool BodyBytes(const char* data, size_t length) {
     lastActivity_ = Clock::now();
     if (response_ != nullptr) Collect(data, length);
-    if (!Stream(data, length)) return false;
     size_ += static_cast<std::int64_t>(length);
+    if (request_.readerSocket >= 0) unsentBody_ += static_cast<std::int64_t>(length);
+    if (!Stream(data, length)) return false;
     lastActivity_ = Clock::now();
     return true;
   }
@@ -455,14 +478,12 @@ class Transfer {
     }
   }
 
-  // Writes to the reader; a reader that stops taking bytes ends the transfer.
+  // Queues bytes for the reader (see SendUnsent); a reader that stops
+  // taking bytes ends the transfer.
   bool Stream(const char* data, size_t length) {
     if (request_.readerSocket < 0) return true;
-    if (SendBlock(request_.readerSocket, data, length, waitSeconds_, nullptr, ctx_.cancel) == SendOutcome::kSent) {
-      return true;
-    }
-    readerStopped_ = true;
-    return false;
+    unsent_.append(data, length);
+    return unsent_.size() < kLargestUnsent || SendUnsent();
   }
 
   bool KeepGoing(curl_off_t transferred) {
@@ -493,6 +514,8 @@ class Transfer {
   bool bufferFailed_ = false;
   bool timedOut_ = false;
   std::int64_t size_ = 0;
+  std::string unsent_;         // bytes of the current read not yet sent to the reader
+  std::int64_t unsentBody_ = 0;  // body bytes among them, counted in size_
 };
 
 // The upstream proxy the settings name (empty: direct, or the system's).
@@ -597,10 +620,13 @@ bool FetchUrl(CGateway& ctx, const FetchRequest& request, FetchResponse* respons
   const bool resolved = !ConnectsDirectly(cfg) || PinAddresses(h, checked, pinned);
   const CURLcode result = resolved ? curl_easy_perform(h) : CURLE_COULDNT_RESOLVE_HOST;
   ctx.errorDetail = static_cast<std::uint32_t>(result);
+  // The last read, and all that came before a failure, still go to the reader.
+  transfer.SendUnsent();
 
   // A reader that stopped taking bytes ends the transfer without failing it.
-  const bool ok = transfer.HeadersDone() && !transfer.BufferFailed() &&
-                  (result == CURLE_OK || (result == CURLE_WRITE_ERROR && transfer.ReaderStopped()));
+  const bool readerEnded = (result == CURLE_WRITE_ERROR || result == CURLE_ABORTED_BY_CALLBACK) &&
+                           transfer.ReaderStopped();
+  const bool ok = transfer.HeadersDone() && !transfer.BufferFailed() && (result == CURLE_OK || readerEnded);
   report->answerStarted = transfer.HeadersDone();
   if (!ok) {
     long connectCode = 0;

@@ -465,14 +465,22 @@ TEST_F(UpstreamClientTest, ServerThatStallsMidBodyEndsByTheReceiveTimeout) {
   FetchRequest request = Get(server.Url("/"));
   request.readerSocket = reader.ProxySide();
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(FetchUrl(ctx, request, nullptr, nullptr));
+  std::atomic<bool> ended{false};
+  std::thread fetch([&] {
+    EXPECT_FALSE(FetchUrl(ctx, request, nullptr, nullptr));
+    ended = true;
+  });
+  // What came is passed on at once, not when the transfer ends.
+  EXPECT_TRUE(reader.WaitForBytes(200, 800ms));
+  EXPECT_FALSE(ended);
+  fetch.join();
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_GE(took, 900ms);
   EXPECT_LT(took, 4s);
   EXPECT_EQ(ctx.errorDetail, static_cast<std::uint32_t>(CURLE_ABORTED_BY_CALLBACK));
   reader.CloseProxySide();
   const std::string streamed = reader.WaitForEnd(5s);
-  EXPECT_EQ(streamed, stalling.Wire().substr(0, 200));  // what came was passed on
+  EXPECT_EQ(streamed, stalling.Wire().substr(0, 200));
 }
 
 TEST_F(UpstreamClientTest, SilentServerEndsByTheReceiveTimeoutWithNothingSent) {
