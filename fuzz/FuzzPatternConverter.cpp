@@ -1,10 +1,7 @@
 // libFuzzer target: the layout choice and the pattern converter with the
 // default sets and with sets whose post patterns match empty text or yield
-// the wrong number of groups; and the pattern converter with a second
-// thread matching from anywhere in the page against it alone.
+// the wrong number of groups.
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -49,18 +46,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int result =
       tav::ConvertPatternPage(input.page, out, input.call, input.options, cfg.PatternSets[set], Engine());
   tav::fuzzing::Check(input, result, out);
-
-  // The posts from a second thread's start on, wherever it starts, give the
-  // same answer.
-  const int lastPost = input.lastPost;
-  const std::size_t splitAt = size > 1 ? input.page.size() * data[size - 1] / 255 : 0;
-  std::string split;
-  const int splitResult = tav::ConvertPatternPageSplitAt(input.page, split, input.call, input.options,
-                                                         cfg.PatternSets[set], Engine(), splitAt);
-  if (splitResult != result || split != out || input.lastPost != lastPost) {
-    std::fprintf(stderr, "split at %zu: %d (%zu bytes, last post %d) against %d (%zu bytes, last post %d)\n", splitAt,
-                 splitResult, split.size(), input.lastPost, result, out.size(), lastPost);
-    std::abort();
-  }
   return 0;
 }

@@ -8,7 +8,6 @@
 // ConvertOptions.h, in which case the caller discards the output. The output
 // never grows past the page's length plus 65,535 bytes.
 
-#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -32,21 +31,9 @@ int ConvertMetaPage(std::string_view page, std::string& out, const ConvertCall& 
 // The oldest layout, one "<dt>" line per post.
 int ConvertDlPage(std::string_view page, std::string& out, const ConvertCall& call,
                   const HtmlConvertOptions& options);
-// A layout described by a pattern set. On a page of kParallelPatternLength
-// bytes or more, the posts of its second half are matched on a second
-// thread meanwhile (when the processor has a core to spare); the answer is
-// the one a single pass gives.
+// A layout described by a pattern set.
 int ConvertPatternPage(std::string_view page, std::string& out, const ConvertCall& call,
                        const HtmlConvertOptions& options, const CRegexpPatternInfo& set, const CBregOnig& engine);
-inline constexpr std::size_t kParallelPatternLength = 256 * 1024;
-// The same with the second thread starting at byte `splitAt` of the page
-// without its line ends, whatever the page's length (for tests).
-// Posts the pattern converter took from its second thread, over the whole
-// process so far (for tests and benchmarks).
-std::uint64_t PatternPostsTakenAhead();
-int ConvertPatternPageSplitAt(std::string_view page, std::string& out, const ConvertCall& call,
-                              const HtmlConvertOptions& options, const CRegexpPatternInfo& set,
-                              const CBregOnig& engine, std::size_t splitAt);
 
 enum class ConverterKind { kPattern, kDiv, kDtSpan, kMeta, kClearPost, kDl };
 

@@ -6,7 +6,6 @@
 #include <chrono>
 
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "acquire/ConverterTestPages.h"
@@ -163,42 +162,6 @@ TEST_F(PatternConverter, EmptyMatchesDoNotStopTheSearchFromMovingOn) {
   EXPECT_EQ(Convert(Page(Layout::kDiv, kTitle, Numbered({1, 2})), set), 0);
   set.res = CDoubleString::FromUtf8("/([a-z]*)()()()/");  // some empty, some not
   EXPECT_EQ(Convert(Page(Layout::kDiv, kTitle, Numbered({1, 2})), set), 0);
-}
-
-// The second thread's posts give the answer of a single pass wherever it
-// starts: between posts, inside one, inside a two-byte character, past the
-// last post; with a gap, a repeated number and the cached count's rule
-// falling among its posts.
-TEST_F(PatternConverter, PostsMatchedOnASecondThreadGiveTheSameAnswer) {
-  const std::vector<LayoutCase> cases = {{Layout::kDl, 0},   {Layout::kDiv, 1},           {Layout::kDtSpan, 2},
-                                         {Layout::kMeta, 3}, {Layout::kMetaWithoutId, 4}, {Layout::kClearPost, 5}};
-  auto posts = testpages::LongThread(40);
-  posts.erase(posts.begin() + 24);            // a gap at 25
-  posts.insert(posts.begin() + 30, posts[29]);  // 31 twice
-  const std::uint64_t takenBefore = PatternPostsTakenAhead();
-  for (const LayoutCase& c : cases) {
-    const std::string page = Page(c.layout, kTitle, posts);
-    for (const int cached : {-1, 30}) {
-      const int whole = Convert(page, c.set, cached);
-      const std::string wholeOut = out_;
-      const int wholeLast = lastPost_;
-      ASSERT_GT(whole, 0);
-      for (std::size_t split = 0; split < page.size() + 50; split += page.size() / 29 + 1) {
-        SCOPED_TRACE(testing::Message() << "set " << c.set << ", cached " << cached << ", split at " << split);
-        ConvertCall call;
-        call.cachedCount = cached;
-        call.lastPost = &lastPost_;
-        EXPECT_EQ(ConvertPatternPageSplitAt(page, out_, call, options_, cfg_.PatternSets[c.set], engine_, split),
-                  whole);
-        EXPECT_TRUE(out_ == wholeOut) << "the dat differs";
-        EXPECT_EQ(lastPost_, wholeLast);
-      }
-    }
-  }
-  // Unless this machine has a single core, the second thread did the work.
-  if (std::thread::hardware_concurrency() > 1) {
-    EXPECT_GT(PatternPostsTakenAhead(), takenBefore);
-  }
 }
 
 TEST(PatternChoice, OnlyWithRegexModeOnAndTheEngineLoaded) {
