@@ -13,7 +13,8 @@
 //   direct_cpu_us, proxy_cpu_us  processor time the whole process (server,
 //               proxy and client, every thread) spent on the request: on a
 //               machine with N cores no side can finish in less than its
-//               processor time divided by N
+//               processor time divided by N; divided by the request's own
+//               time it gives the cores kept busy on average
 //   direct_us   plain client: send, read the whole answer
 //   proxy_us    through the proxy, until the reader has the whole answer
 //   handler_us  until HandlePassThrough returns
@@ -321,6 +322,11 @@ void PrintTargets(const std::vector<benchmark::BenchmarkReporter::Run>& runs) {
                   "cores the proxy needs at least %.2fx the direct fetch\n",
                   run.counters.at("direct_cpu_us").value, run.counters.at("proxy_cpu_us").value, cores,
                   run.counters.at("proxy_cpu_us") / cores / direct);
+      // How much of the machine each side kept busy: a proxy at one core
+      // runs its three threads (server, worker, reader) in turn, not side by side.
+      std::printf("    cores busy on average: direct %.2f, through the proxy %.2f (of %.0f)\n",
+                  run.counters.at("direct_cpu_us") / direct,
+                  run.counters.at("proxy_cpu_us") / run.counters.at("proxy_us"), cores);
     } else {
       const double added = run.counters.at("added_us");
       std::printf("  whole proxy, 2 KB: %.0f us more than the direct fetch (target at most %.0f us: %s)\n", added,
